@@ -1,0 +1,45 @@
+#ifndef KORVO_CORE_PLATFORM_PLATFORM_H_
+#define KORVO_CORE_PLATFORM_PLATFORM_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "core/export.h"
+
+// OS services the core library needs. The rest of core/ reaches the OS only
+// through here, so tests can pass a fake and a port touches one folder.
+// Implementations report failures through their results and never log: the
+// logger itself stands on this layer.
+class KORVO_EXPORT Platform {
+ public:
+  virtual ~Platform();
+
+  // This OS's implementation. Owned by the library; never delete it.
+  static Platform* Default();
+  // Replaces what Default() returns until called again; returns the previous
+  // one. For tests only: set it before other threads use the platform.
+  static Platform* SetDefaultForTesting(Platform* platform);
+
+  // The OS's numeric id of the calling thread (the id debuggers show).
+  virtual uint64_t CurrentThreadId() = 0;
+  virtual int64_t ProcessId() = 0;
+
+  // Names the calling thread for debuggers and process viewers. The OS may
+  // keep only a prefix of the name (15 bytes on Linux).
+  virtual bool SetCurrentThreadName(const std::string& name) = 0;
+  // Names |thread|, which must be joinable. On success stores the id of the
+  // thread as the platform reports it in |*id|.
+  virtual bool SetThreadName(std::thread& thread, const std::string& name,
+                             uint64_t* id) = 0;
+
+  // One line of the debugger output channel. Linux has none: the call does
+  // nothing there.
+  virtual void WriteDebuggerOutput(std::string_view line) = 0;
+
+  // The system's text for an error code of the C library (errno).
+  virtual std::string ErrorText(int code) = 0;
+};
+
+#endif  // KORVO_CORE_PLATFORM_PLATFORM_H_

@@ -1,0 +1,14 @@
+#ifndef KORVO_TOOLS_COMMANDS_H_
+#define KORVO_TOOLS_COMMANDS_H_
+
+#include <string>
+#include <vector>
+
+// Each command takes the arguments after its name and returns the exit status.
+namespace korvo {
+
+int RunLogcat(const std::vector<std::string>& args);
+
+}  // namespace korvo
+
+#endif  // KORVO_TOOLS_COMMANDS_H_

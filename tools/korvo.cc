@@ -1,0 +1,63 @@
+// korvo: the command-line program over libkorvo_core.
+
+#include <QCoreApplication>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/infra/logger.h"
+#include "tools/commands.h"
+
+namespace {
+
+struct Command {
+  const char* name;
+  const char* usage;
+  const char* summary;
+  int (*run)(const std::vector<std::string>& args);
+};
+
+const Command kCommands[] = {
+    {"logcat", "logcat FILE...",
+     "print the text of daily log files; exit status 1 if a record is damaged",
+     &korvo::RunLogcat},
+};
+
+void PrintHelp(FILE* out) {
+  std::fprintf(out,
+               "usage: korvo COMMAND [ARGS...]\n"
+               "       korvo --help\n\n"
+               "commands:\n");
+  for (const Command& command : kCommands) {
+    std::fprintf(out, "  %-24s %s\n", command.usage, command.summary);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("korvo"));
+
+  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 ||
+      std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "help") == 0) {
+    PrintHelp(argc < 2 ? stderr : stdout);
+    return argc < 2 ? 2 : 0;
+  }
+  const Command* command = nullptr;
+  for (const Command& candidate : kCommands) {
+    if (std::strcmp(argv[1], candidate.name) == 0) command = &candidate;
+  }
+  if (command == nullptr) {
+    std::fprintf(stderr, "korvo: unknown command '%s'\n\n", argv[1]);
+    PrintHelp(stderr);
+    return 2;
+  }
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  KLOG(Info) << "korvo " << command->name << ", " << args.size() << " argument(s)";
+  const int status = command->run(args);
+  KLOG(Info) << "korvo " << command->name << " finished with status " << status;
+  LoggerWrapper::FinishWriteLogs();
+  return status;
+}
