@@ -80,6 +80,11 @@ void LogFileWriter::Stop() {
   for (const std::string& chunk : rest) WriteChunk(chunk, false);
 }
 
+size_t LogFileWriter::QueuedForTesting() {
+  std::lock_guard<std::mutex> lock(queue_mutex_);
+  return queue_.size();
+}
+
 void LogFileWriter::Loop() {
   Platform::Default()->SetCurrentThreadName("Logs writer");
   int counter = 0;

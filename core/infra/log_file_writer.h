@@ -51,6 +51,8 @@ class LogFileWriter {
   // Stops the thread without writing what is still queued.
   void Abandon();
   bool stopped() const { return stop_.load(); }
+  // Chunks waiting for the thread.
+  size_t QueuedForTesting();
 
   // Appends one record with |chunk| to today's file, removing old files
   // first when |cleanup| is set. Runs on the writer thread (or in Stop()).

@@ -8,18 +8,21 @@ namespace {
 
 std::atomic<Platform*> g_override{nullptr};
 
+Platform* OsPlatform() {
+  static Platform* const platform = NewPosixPlatform();
+  return platform;
+}
+
 }  // namespace
 
 Platform::~Platform() = default;
 
 Platform* Platform::Default() {
   Platform* override = g_override.load(std::memory_order_acquire);
-  if (override != nullptr) return override;
-  static Platform* const platform = NewPosixPlatform();
-  return platform;
+  return override != nullptr ? override : OsPlatform();
 }
 
 Platform* Platform::SetDefaultForTesting(Platform* platform) {
   Platform* previous = g_override.exchange(platform, std::memory_order_acq_rel);
-  return previous != nullptr ? previous : Default();
+  return previous != nullptr ? previous : OsPlatform();
 }

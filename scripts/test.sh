@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds everything and runs the unit tests: a plain build, then the tests
+# under AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded tests
+# under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+jobs=$(nproc)
+
+echo "== build"
+scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVO_BUILD_TESTS=ON -DKORVO_BUILD_BENCH=ON
+echo "== tests"
+(cd build && ctest -j"$jobs" --output-on-failure --timeout 600)
+
+echo "== tests under address and undefined-behaviour sanitizers"
+scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DKORVO_SANITIZE=address,undefined \
+  -DKORVO_BUILD_BENCH=OFF
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest -j"$jobs" --output-on-failure --timeout 900)
+
+echo "== threaded tests under thread sanitizer"
+NINJA_TARGETS=(infra_test) scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKORVO_SANITIZE=thread -DKORVO_BUILD_BENCH=OFF
+(cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/../tests/tsan.supp" \
+  ctest -j"$jobs" --output-on-failure --timeout 900 -L infra_test)

@@ -1,0 +1,83 @@
+#include "core/platform/platform.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+std::string NameOf(pthread_t thread) {
+  char name[64] = {};
+  pthread_getname_np(thread, name, sizeof(name));
+  return name;
+}
+
+TEST(PlatformTest, ThreadAndProcessIds) {
+  Platform* platform = Platform::Default();
+  EXPECT_EQ(getpid(), platform->ProcessId());
+  const uint64_t main_id = platform->CurrentThreadId();
+  uint64_t other_id = 0;
+  std::thread([&] { other_id = platform->CurrentThreadId(); }).join();
+  EXPECT_NE(0u, main_id);
+  EXPECT_NE(0u, other_id);
+  EXPECT_NE(main_id, other_id);
+}
+
+TEST(PlatformTest, ThreadNamesAreKeptToWhatLinuxAllows) {
+  Platform* platform = Platform::Default();
+  std::string seen;
+  std::thread([&] {
+    // 16 bytes, the 15th starts a two-byte character: nothing is cut in half.
+    EXPECT_TRUE(platform->SetCurrentThreadName("abcdefghijklmn\xc3\xa9z"));
+    seen = NameOf(pthread_self());
+  }).join();
+  EXPECT_EQ("abcdefghijklmn", seen);
+
+  bool stop = false;
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::thread worker([&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    cv.wait(lock, [&] { return stop; });
+  });
+  uint64_t id = 0;
+  EXPECT_TRUE(platform->SetThreadName(worker, "requests_sender", &id));
+  EXPECT_NE(0u, id);
+  EXPECT_EQ("requests_sender", NameOf(worker.native_handle()));
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    stop = true;
+  }
+  cv.notify_one();
+  worker.join();
+  EXPECT_FALSE(platform->SetThreadName(worker, "joined", &id));
+}
+
+TEST(PlatformTest, ErrorText) {
+  EXPECT_EQ("No such file or directory", Platform::Default()->ErrorText(ENOENT));
+}
+
+class CountingPlatform : public Platform {
+ public:
+  uint64_t CurrentThreadId() override { return 7; }
+  int64_t ProcessId() override { return 42; }
+  bool SetCurrentThreadName(const std::string&) override { return false; }
+  bool SetThreadName(std::thread&, const std::string&, uint64_t*) override { return false; }
+  void WriteDebuggerOutput(std::string_view) override {}
+  std::string ErrorText(int) override { return "fake"; }
+};
+
+TEST(PlatformTest, DefaultCanBeReplacedForTests) {
+  CountingPlatform fake;
+  Platform* real = Platform::SetDefaultForTesting(&fake);
+  EXPECT_EQ(42, Platform::Default()->ProcessId());
+  Platform::SetDefaultForTesting(real);
+  EXPECT_EQ(getpid(), Platform::Default()->ProcessId());
+}
+
+}  // namespace
