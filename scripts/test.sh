@@ -19,7 +19,8 @@ scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DKORVO_SANITIZE=address,un
   ctest -j"$jobs" --output-on-failure --timeout 900)
 
 echo "== threaded tests under thread sanitizer"
-NINJA_TARGETS=(infra_test) scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+# Set for the build too: listing the tests runs the instrumented binary.
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
+NINJA_TARGETS=infra_test scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKORVO_SANITIZE=thread -DKORVO_BUILD_BENCH=OFF
-(cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/../tests/tsan.supp" \
-  ctest -j"$jobs" --output-on-failure --timeout 900 -L infra_test)
+(cd build-tsan && ctest -j"$jobs" --output-on-failure --timeout 900 -L infra_test)

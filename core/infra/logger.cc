@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <exception>
+#include <memory>
+#include <vector>
 
 #include "core/infra/logger_state.h"
 #include "core/platform/platform.h"
@@ -27,6 +29,18 @@ struct LoggerLifetime {
   ~LoggerLifetime() { Logger().writer().Abandon(); }
 } g_logger_lifetime;
 
+// The streams of one thread, reused by its statements; a statement made while
+// another one is being built (an operator<< that logs) takes the next one.
+struct StreamPool {
+  ~StreamPool() { destroyed = true; }
+  std::vector<std::unique_ptr<FastOStringStream<216>>> streams;
+  size_t depth = 0;
+  // Trivially destructible, so it can still be read after the pool is gone.
+  static thread_local bool destroyed;
+};
+thread_local bool StreamPool::destroyed = false;
+thread_local StreamPool t_pool;
+
 }  // namespace
 
 namespace logging_internal {
@@ -38,14 +52,33 @@ uint64_t CurrentThreadId() {
 
 }  // namespace logging_internal
 
+LoggerWrapper::LoggerWrapper(LogType type) : type_(type) {
+  if (StreamPool::destroyed) {
+    stream_ = new FastOStringStream<216>();
+    owned_ = true;
+    return;
+  }
+  StreamPool& pool = t_pool;
+  if (pool.depth == pool.streams.size()) {
+    pool.streams.push_back(std::make_unique<FastOStringStream<216>>());
+  }
+  stream_ = pool.streams[pool.depth++].get();
+  stream_->Reset();
+}
+
 LoggerWrapper::~LoggerWrapper() {
-  stream_ << '\n';
+  stream_->rdbuf()->sputc('\n');
   if (type_ == Fail) {
     ++count_fails_;
   } else if (type_ == Fatal) {
     ++count_fatals_;
   }
-  WriteToLogFile(type_, stream_.buffer());
+  WriteToLogFile(type_, stream_->buffer());
+  if (owned_) {
+    delete stream_;
+  } else {
+    --t_pool.depth;
+  }
 }
 
 void LoggerWrapper::WriteToLogFile(LogType type, const StackCharBuf<216>& text) {

@@ -2,9 +2,12 @@
 #define KORVO_CORE_INFRA_LOGGER_H_
 
 #include <atomic>
+#include <charconv>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <type_traits>
 
 #include "core/export.h"
 #include "core/infra/stack_stream.h"
@@ -32,18 +35,58 @@ class KORVO_EXPORT LoggerWrapper {
     Fatal = 4,  // Counted in count_fatals_, "fatal_error"; calls the callback.
   };
 
-  explicit LoggerWrapper(LogType type) : type_(type) {}
+  explicit LoggerWrapper(LogType type);
   ~LoggerWrapper();
   LoggerWrapper(const LoggerWrapper&) = delete;
   LoggerWrapper& operator=(const LoggerWrapper&) = delete;
 
+  // Text and integers go straight into the buffer while the stream has its
+  // default formatting; everything else (and anything after a manipulator
+  // such as std::hex) through the standard stream.
   template <class T>
   LoggerWrapper& operator<<(const T& value) {
-    stream_ << value;
+    using V = std::remove_cv_t<T>;
+    if constexpr (std::is_integral_v<V> && !std::is_same_v<V, bool> &&
+                  !std::is_same_v<V, char> && !std::is_same_v<V, signed char> &&
+                  !std::is_same_v<V, unsigned char> && !std::is_same_v<V, wchar_t> &&
+                  !std::is_same_v<V, char8_t> && !std::is_same_v<V, char16_t> &&
+                  !std::is_same_v<V, char32_t>) {
+      if (PlainFormatting()) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof(digits), value).ptr;
+        stream_->rdbuf()->sputn(digits, end - digits);
+        return *this;
+      }
+    } else if constexpr (std::is_same_v<V, char>) {
+      if (stream_->width() == 0) {
+        stream_->rdbuf()->sputc(value);
+        return *this;
+      }
+    } else if constexpr (std::is_convertible_v<const T&, std::string_view> &&
+                         !std::is_pointer_v<std::decay_t<T>>) {
+      if (stream_->width() == 0) {
+        const std::string_view text(value);
+        stream_->rdbuf()->sputn(text.data(), static_cast<std::streamsize>(text.size()));
+        return *this;
+      }
+    }
+    *stream_ << value;
+    return *this;
+  }
+  LoggerWrapper& operator<<(const char* text) {
+    if (text != nullptr && stream_->width() == 0) {
+      stream_->rdbuf()->sputn(text, static_cast<std::streamsize>(std::char_traits<char>::length(text)));
+    } else {
+      *stream_ << text;
+    }
     return *this;
   }
   LoggerWrapper& operator<<(std::ostream& (*manipulator)(std::ostream&)) {
-    stream_ << manipulator;
+    *stream_ << manipulator;
+    return *this;
+  }
+  LoggerWrapper& operator<<(std::ios_base& (*manipulator)(std::ios_base&)) {
+    *stream_ << manipulator;
     return *this;
   }
 
@@ -77,8 +120,19 @@ class KORVO_EXPORT LoggerWrapper {
   static std::atomic<unsigned int> count_fatals_;
 
  private:
+  bool PlainFormatting() const {
+    return stream_->width() == 0 &&
+           (stream_->flags() & (std::ios_base::basefield | std::ios_base::showpos)) ==
+               std::ios_base::dec;
+  }
+
   const LogType type_;
-  FastOStringStream<216> stream_;
+  // Constructing a standard stream costs more than the rest of a statement,
+  // so each thread keeps its streams (one per nesting level) and reuses them;
+  // the text still never leaves memory the thread owns, and short lines
+  // allocate nothing.
+  FastOStringStream<216>* stream_;
+  bool owned_ = false;  // A stream of its own, once the thread is exiting.
 };
 
 namespace logging_internal {

@@ -52,6 +52,8 @@ class StackCharBuf {
  private:
   template <size_t>
   friend class StackDeviceBuf;
+  template <size_t>
+  friend class FastOStringStream;
 
   char data_[N];
   uint16_t used_ = 0;
@@ -69,6 +71,15 @@ class StackDeviceBuf : public std::streambuf {
   StackDeviceBuf(const StackDeviceBuf&) = delete;
   StackDeviceBuf& operator=(const StackDeviceBuf&) = delete;
 
+  // Points the put area at what is left of the inline array.
+  void Reset() {
+    if (buf_->overflow_.empty() && buf_->used_ < N) {
+      setp(buf_->data_ + buf_->used_, buf_->data_ + N);
+    } else {
+      setp(nullptr, nullptr);
+    }
+  }
+
  protected:
   int sync() override {
     Commit();
@@ -76,6 +87,11 @@ class StackDeviceBuf : public std::streambuf {
   }
 
   std::streamsize xsputn(const char* data, std::streamsize size) override {
+    if (size <= epptr() - pptr()) {
+      std::memcpy(pptr(), data, static_cast<size_t>(size));
+      pbump(static_cast<int>(size));
+      return size;
+    }
     Commit();
     buf_->Write(data, static_cast<size_t>(size));
     Reset();
@@ -98,14 +114,6 @@ class StackDeviceBuf : public std::streambuf {
       buf_->used_ = static_cast<uint16_t>(pptr() - buf_->data_);
     }
   }
-  void Reset() {
-    if (buf_->overflow_.empty() && buf_->used_ < N) {
-      setp(buf_->data_ + buf_->used_, buf_->data_ + N);
-    } else {
-      setp(nullptr, nullptr);
-    }
-  }
-
   StackCharBuf<N>* buf_;
 };
 
@@ -117,12 +125,30 @@ class FastOStringStream : public std::ostream {
   FastOStringStream(const FastOStringStream&) = delete;
   FastOStringStream& operator=(const FastOStringStream&) = delete;
 
-  // The text so far. Flushes first.
+  // The text so far. Syncs the buffer directly: flush() does nothing on a
+  // stream whose state is bad (after streaming a null char pointer, say).
   const StackCharBuf<N>& buffer() {
-    flush();
+    device_.pubsync();
     return buf_;
   }
   std::string str() { return buffer().str(); }
+
+  // Empties the text and restores the default state and formatting, so one
+  // stream can serve many statements.
+  void Reset() {
+    buf_.used_ = 0;
+    if (buf_.overflow_.capacity() > (64u << 10)) {
+      std::string().swap(buf_.overflow_);
+    } else {
+      buf_.overflow_.clear();
+    }
+    device_.Reset();
+    clear();
+    flags(std::ios_base::skipws | std::ios_base::dec);
+    width(0);
+    precision(6);
+    fill(' ');
+  }
 
  private:
   StackCharBuf<N> buf_;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <iomanip>
+
 #include <QDate>
 #include <QString>
 #include <regex>
@@ -57,6 +59,32 @@ TEST(LoggerTest, StatementLineFormat) {
                             std::to_string(line) + " T" + std::to_string(gettid()) +
                             " hello 42\n");
   EXPECT_TRUE(std::regex_match(LastLine(log), expected)) << LastLine(log);
+}
+
+// Logs while it is being streamed into another statement.
+struct Chatty {};
+std::ostream& operator<<(std::ostream& out, const Chatty&) {
+  KLOG(Info) << "inner statement";
+  return out << "chatty";
+}
+
+TEST(LoggerTest, StatementFormatting) {
+  const char* null_text = nullptr;
+  KLOG(Info) << "v=" << -42 << ' ' << 7u << ' ' << true << ' ' << std::hex << 255 << ' '
+             << std::showbase << 255 << std::dec << std::noshowbase << ' ' << std::setw(5)
+             << 3 << ' ' << std::setw(4) << "ab" << ' ' << std::string("str") << ' '
+             << std::string_view("view") << ' ' << 1.5 << ' ' << null_text << "|" << 5;
+  KLOG(Info) << "next " << 10;  // Formatting does not leak into the next statement.
+  KLOG(Info) << "outer " << Chatty() << " done";
+  std::string log;
+  LoggerWrapper::Get(&log);
+  EXPECT_NE(std::string::npos, log.find(" v=-42 7 1 ff 0xff     3   ab str view 1.5 |5\n")) << log;
+  EXPECT_NE(std::string::npos, log.find(" next 10\n"));
+  const size_t inner = log.rfind(" inner statement\n");
+  const size_t outer = log.rfind(" outer chatty done\n");
+  ASSERT_NE(std::string::npos, inner);
+  ASSERT_NE(std::string::npos, outer);
+  EXPECT_LT(inner, outer);
 }
 
 TEST(LoggerTest, LevelTags) {
