@@ -87,6 +87,7 @@ class StackDeviceBuf : public std::streambuf {
   }
 
   std::streamsize xsputn(const char* data, std::streamsize size) override {
+    if (size <= 0) return 0;
     if (size <= epptr() - pptr()) {
       std::memcpy(pptr(), data, static_cast<size_t>(size));
       pbump(static_cast<int>(size));
