@@ -16,28 +16,22 @@ struct Name {
     {"decomposed", "Cafe\xcc\x81 menu.txt"},
 };
 
-void BM_LowercaseIfNeeded(benchmark::State& state) {
-  const Name& name = kNames[state.range(0)];
-  state.SetLabel(name.label);
-  std::string out;
-  bool already = false;
-  for (auto _ : state) {
-    LowercaseIfNeeded(name.text, &out, &already);
-    benchmark::DoNotOptimize(out);
-  }
-}
-BENCHMARK(BM_LowercaseIfNeeded)->DenseRange(0, 3);
+using NameFunction = bool (*)(std::string_view, std::string*, bool*);
 
-void BM_NormalizeCIfNeeded(benchmark::State& state) {
+template <NameFunction kFunction>
+void BM_Name(benchmark::State& state) {
   const Name& name = kNames[state.range(0)];
   state.SetLabel(name.label);
   std::string out;
   bool already = false;
   for (auto _ : state) {
-    unicode::NormalizeCIfNeeded(name.text, &out, &already);
+    kFunction(name.text, &out, &already);
     benchmark::DoNotOptimize(out);
   }
 }
-BENCHMARK(BM_NormalizeCIfNeeded)->DenseRange(0, 3);
+BENCHMARK(BM_Name<&LowercaseIfNeeded>)->Name("BM_LowercaseIfNeeded")->DenseRange(0, 3);
+BENCHMARK(BM_Name<static_cast<NameFunction>(&unicode::NormalizeCIfNeeded)>)
+    ->Name("BM_NormalizeCIfNeeded")
+    ->DenseRange(0, 3);
 
 }  // namespace
