@@ -8,6 +8,7 @@
 namespace korvo {
 
 int RunLogcat(const std::vector<std::string>& args);
+int RunHash(const std::vector<std::string>& args);
 
 }  // namespace korvo
 

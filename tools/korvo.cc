@@ -22,6 +22,11 @@ const Command kCommands[] = {
     {"logcat", "logcat FILE...",
      "print the text of daily log files; exit status 1 if a record is damaged",
      &korvo::RunLogcat},
+    {"hash", "hash --type TYPE FILE...",
+     "print each file's content hash ('-' is standard input); exit status 1 if a file "
+     "cannot be read\n"
+     "                             TYPE: vt, yandex, dropbox, google, internal, onedrive, s3",
+     &korvo::RunHash},
 };
 
 void PrintHelp(FILE* out) {
@@ -30,7 +35,7 @@ void PrintHelp(FILE* out) {
                "       korvo --help\n\n"
                "commands:\n");
   for (const Command& command : kCommands) {
-    std::fprintf(out, "  %-24s %s\n", command.usage, command.summary);
+    std::fprintf(out, "  %-26s %s\n", command.usage, command.summary);
   }
 }
 
