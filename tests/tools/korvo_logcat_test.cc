@@ -8,32 +8,16 @@
 #include "core/infra/log_file_writer.h"
 #include "tests/support/log_files.h"
 #include "tests/support/test_env.h"
+#include "tests/tools/korvo_run.h"
 
 namespace {
 
 using testing_env::DecodeLogFileWithBzip2Tool;
+using testing_env::Korvo;
+using testing_env::KorvoRun;
 using testing_env::MakeTempDir;
 using testing_env::ReadFile;
 using testing_env::RunCommand;
-
-const std::string kKorvo = KORVO_BINARY_DIR "/tools/korvo";
-
-struct KorvoRun {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-// Runs korvo with a home of its own, so its own log lands there.
-KorvoRun Korvo(const std::string& home, const std::string& args) {
-  KorvoRun run;
-  const std::string err_file = home + "/stderr.txt";
-  run.status = RunCommand("HOME='" + home + "' XDG_DATA_HOME= '" + kKorvo + "' " + args +
-                              " 2>'" + err_file + "'",
-                          &run.out);
-  run.err = ReadFile(err_file);
-  return run;
-}
 
 std::string WriteLog(const std::string& dir, const std::vector<std::string>& chunks) {
   LogFileWriter writer({[dir] { return QString::fromStdString(dir); }, false});
