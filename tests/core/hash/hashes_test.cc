@@ -63,7 +63,9 @@ TEST(HashBaseTest, HexFormsAndParsing) {
     if (text.size() == 4) text += "000000000000";
     EXPECT_EQ(c.parsed, HashBase<8>::FromHexString(text).ToHexString());
     EXPECT_EQ(c.message ? 1u : 0u, watch.fatals());
-    if (c.message) EXPECT_TRUE(watch.Contains(c.message));
+    if (c.message) {
+      EXPECT_TRUE(watch.Contains(c.message));
+    }
   }
 }
 

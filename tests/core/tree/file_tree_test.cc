@@ -660,7 +660,9 @@ class RandomTreeTest : public ::testing::Test {
         ASSERT_NE(nullptr, folder) << path;
         ASSERT_EQ(item.changed, folder->IsChanged()) << path;
         ASSERT_EQ(item.status, folder->GetStatus()) << path;
-        if (item.inode) ASSERT_NE(nullptr, tree_.inodes->GetFolderByInode(item.inode));
+        if (item.inode) {
+          ASSERT_NE(nullptr, tree_.inodes->GetFolderByInode(item.inode));
+        }
       }
       changed += item.changed ? 1 : 0;
       errors += item.status != 0 ? 1 : 0;
