@@ -776,37 +776,34 @@ bool FolderNode::DeleteFolder(ChildIter<FolderNode>* it) {
   return node != nullptr;
 }
 
-UniqueNodePtr<FileNode> FolderNode::DetachFile(ChildIter<FileNode> it, ChildIter<FileNode>* next) {
+template <class Node>
+UniqueNodePtr<Node> FolderNode::Detach(ChildIter<Node> it, ChildIter<Node>* next) {
   if (next) *next = {};
   if (it.IsEnd()) {
-    KLOG(Fatal) << "Failed to detach file, iter set to end.";
+    KLOG(Fatal) << "Failed to detach " << KindOf<Node>() << ", iter set to end.";
     return nullptr;
   }
+  const auto& set = TreeOps<Node>::Set(*this);
   auto following = std::next(it.it);
-  FileNode* next_node = following != files_.end() ? *following : nullptr;
-  UniqueNodePtr<FileNode> node(RemoveFile(&it));
-  if (next && node && next_node) {
-    auto position = files_.find(next_node->GetName());
-    *next = {position, next_node};
+  Node* next_node = following != set.end() ? *following : nullptr;
+  UniqueNodePtr<Node> node;
+  if constexpr (std::is_same_v<Node, FileNode>) {
+    node.reset(RemoveFile(&it));
+  } else {
+    node.reset(RemoveFolder(&it));
   }
+  // Removal invalidates the set's iterators: find the follower again.
+  if (next && node && next_node) *next = {set.find(next_node->GetName()), next_node};
   return node;
+}
+
+UniqueNodePtr<FileNode> FolderNode::DetachFile(ChildIter<FileNode> it, ChildIter<FileNode>* next) {
+  return Detach(it, next);
 }
 
 UniqueNodePtr<FolderNode> FolderNode::DetachFolder(ChildIter<FolderNode> it,
                                                    ChildIter<FolderNode>* next) {
-  if (next) *next = {};
-  if (it.IsEnd()) {
-    KLOG(Fatal) << "Failed to detach folder, iter set to end.";
-    return nullptr;
-  }
-  auto following = std::next(it.it);
-  FolderNode* next_node = following != folders_.end() ? *following : nullptr;
-  UniqueNodePtr<FolderNode> node(RemoveFolder(&it));
-  if (next && node && next_node) {
-    auto position = folders_.find(next_node->GetName());
-    *next = {position, next_node};
-  }
-  return node;
+  return Detach(it, next);
 }
 
 ResultInsert FolderNode::MoveFileFromTry(FolderNode* from, ChildIter<FileNode>* it,

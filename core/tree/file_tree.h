@@ -528,6 +528,8 @@ class KORVO_EXPORT FolderNode : public ChildNode {
   template <class Node>
   ResultInsert RenameTry(ChildIter<Node>* it, std::string&& new_name);
   template <class Node>
+  UniqueNodePtr<Node> Detach(ChildIter<Node> it, ChildIter<Node>* next);
+  template <class Node>
   ResultInsert MoveFromTry(FolderNode* from, ChildIter<Node>* it, std::string&& new_name);
   template <class Node>
   ChildIter<const Node> Find(std::string_view name, bool case_insensitive, bool* exact,

@@ -204,6 +204,13 @@ TEST(FileTreeTest, MovesAndRenamesKeepTheNodeOnFailure) {
   EXPECT_TRUE(FolderNode::MoveFolder(root, b, &folder_a, "A"));
   EXPECT_EQ("b/A/inner", inner->CollectPath());
 
+  // Detaching hands over the node and tells which child followed it.
+  tree.File(b, "a.txt");
+  ChildIter<FileNode> next;
+  UniqueNodePtr<FileNode> detached = b->DetachFile(b->FindFile("a.txt", false), &next);
+  ASSERT_NE(nullptr, detached);
+  EXPECT_FALSE(detached->IsInTree());
+  EXPECT_EQ("Y.txt", next->GetName());  // "Y.txt" < "Z.txt" in byte order
   ChildIter<FileNode> end;
   EXPECT_EQ(nullptr, root->DetachFile(end));
   EXPECT_TRUE(watch.Contains("Failed to detach file, iter set to end."));
