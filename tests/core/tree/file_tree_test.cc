@@ -207,10 +207,13 @@ TEST(FileTreeTest, MovesAndRenamesKeepTheNodeOnFailure) {
   // Detaching hands over the node and tells which child followed it.
   tree.File(b, "a.txt");
   ChildIter<FileNode> next;
-  UniqueNodePtr<FileNode> detached = b->DetachFile(b->FindFile("a.txt", false), &next);
+  UniqueNodePtr<FileNode> detached = b->DetachFile(b->FindFile("Y.txt", false), &next);
   ASSERT_NE(nullptr, detached);
   EXPECT_FALSE(detached->IsInTree());
-  EXPECT_EQ("Y.txt", next->GetName());  // "Y.txt" < "Z.txt" in byte order
+  ASSERT_FALSE(next.IsEnd());
+  EXPECT_EQ("Z.txt", next->GetName());  // byte order: "Y.txt" < "Z.txt" < "a.txt"
+  EXPECT_NE(nullptr, b->DetachFile(b->FindFile("a.txt", false), &next));
+  EXPECT_TRUE(next.IsEnd());
   ChildIter<FileNode> end;
   EXPECT_EQ(nullptr, root->DetachFile(end));
   EXPECT_TRUE(watch.Contains("Failed to detach file, iter set to end."));
