@@ -94,3 +94,17 @@ void TallyLogger::SetUtm(const std::string& utm) {
 void TallyLogger::SetGCLID(const std::string& gclid) {
   if (auto impl = this->impl()) impl->SetGCLID(gclid);
 }
+
+void TallyLogger::SendIfNetworkError(url_processor::Result result, const std::string& name,
+                                     int code, const std::string& add) {
+  switch (result) {
+    case url_processor::SUCCEEDED:
+    case url_processor::STOPPED:
+    case url_processor::NETWORK_FAILED:
+    case url_processor::CREATED:
+    case url_processor::MULTI_STATUS:
+      return;
+    default:
+      SendError(code, name, add);
+  }
+}

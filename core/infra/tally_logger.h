@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/export.h"
+#include "core/net/url_processor_result.h"
 
 class URLProcessorFactory;
 
@@ -58,6 +59,10 @@ class KORVO_EXPORT TallyLogger {
   // Sends "<name>_code_<code>" with the count 1.
   void SendError(int code, const std::string& name, const std::string& add);
   void SendSSLFailed();
+  // SendError for a request that ended other than SUCCEEDED, STOPPED,
+  // NETWORK_FAILED, CREATED or MULTI_STATUS.
+  void SendIfNetworkError(url_processor::Result result, const std::string& name, int code,
+                          const std::string& add);
   void SendToFerro(const std::vector<std::pair<std::string, std::string>>& pairs);
   void SendToFerro(const std::string& key, const std::string& value);
   void SendToFerro(const std::string& key1, const std::string& value1,

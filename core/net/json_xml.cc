@@ -117,10 +117,10 @@ void StripNamespaces(boost::property_tree::ptree* tree) {
   boost::property_tree::ptree stripped;
   stripped.data() = tree->data();
   for (auto& [key, child] : *tree) {
-    StripNamespaces(&child);
-    // Attributes ("<xmlattr>") and text nodes keep their keys.
-    const size_t colon = key.find(':');
+    // Attributes ("<xmlattr>") and comments keep their names.
     const bool special = !key.empty() && key[0] == '<';
+    if (!special) StripNamespaces(&child);
+    const size_t colon = key.find(':');
     stripped.push_back({special || colon == std::string::npos ? key : key.substr(colon + 1),
                         std::move(child)});
   }

@@ -70,4 +70,18 @@ TEST(TallyLoggerTest, ForwardsEveryOperation) {
   copy.Close();
 }
 
+TEST(TallyLoggerTest, SendIfNetworkErrorReportsWhatIsNotANetworkError) {
+  auto mock = std::make_shared<MockTally>();
+  TallyLogger tally;
+  EXPECT_CALL(*mock, Open(testing::_, "p")).WillOnce(Return(true));
+  ASSERT_TRUE(tally.Open(nullptr, mock, "p"));
+  for (int value = 0; value <= 12; ++value) {
+    const auto result = static_cast<url_processor::Result>(value);
+    const bool quiet = value == 0 || value == 1 || value == 2 || value == 4 || value == 11;
+    EXPECT_CALL(*mock, SendMetric("remote_code_500", 1, "x")).Times(quiet ? 0 : 1);
+    tally.SendIfNetworkError(result, "remote", 500, "x");
+    testing::Mock::VerifyAndClearExpectations(mock.get());
+  }
+}
+
 }  // namespace
