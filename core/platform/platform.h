@@ -40,6 +40,16 @@ class KORVO_EXPORT Platform {
 
   // The system's text for an error code of the C library (errno).
   virtual std::string ErrorText(int code) = 0;
+
+  // The root certificates the system trusts, as PEM text. False when the
+  // system has none to offer.
+  virtual bool GetSystemCaBundle(std::string* pem) = 0;
+
+  // The current user's proxy configuration in the system's form: |proxy| is
+  // a list of entries separated by ';' or ' ', each "host:port" or
+  // "scheme=host:port"; |bypass| lists hosts separated by ';' ("<local>"
+  // stands for names without a dot). False when none is configured.
+  virtual bool GetSystemProxyConfig(std::string* proxy, std::string* bypass) = 0;
 };
 
 #endif  // KORVO_CORE_PLATFORM_PLATFORM_H_

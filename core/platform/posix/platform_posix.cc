@@ -3,6 +3,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
 #include "core/platform/platform.h"
 
 namespace {
@@ -44,6 +48,40 @@ class PosixPlatform final : public Platform {
   }
 
   void WriteDebuggerOutput(std::string_view) override {}
+
+  bool GetSystemCaBundle(std::string* pem) override {
+    // Debian and its kin, then the Red Hat family.
+    for (const char* path : {"/etc/ssl/certs/ca-certificates.crt",
+                             "/etc/pki/tls/certs/ca-bundle.crt"}) {
+      std::ifstream in(path, std::ios::binary);
+      if (!in) continue;
+      pem->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      if (!pem->empty()) return true;
+    }
+    return false;
+  }
+
+  // The desktop's proxy on Linux is the environment: https_proxy, http_proxy
+  // and no_proxy (either case), given in the system form.
+  bool GetSystemProxyConfig(std::string* proxy, std::string* bypass) override {
+    auto env = [](const char* lower, const char* upper) {
+      const char* value = std::getenv(lower);
+      if (value == nullptr || *value == '\0') value = std::getenv(upper);
+      return std::string(value != nullptr ? value : "");
+    };
+    proxy->clear();
+    bypass->clear();
+    const std::string https = env("https_proxy", "HTTPS_PROXY");
+    const std::string http = env("http_proxy", "HTTP_PROXY");
+    if (!https.empty()) *proxy += "https=" + https;
+    if (!http.empty()) *proxy += (proxy->empty() ? "" : ";") + std::string("http=") + http;
+    std::string no_proxy = env("no_proxy", "NO_PROXY");
+    for (char& c : no_proxy) {
+      if (c == ',') c = ';';
+    }
+    *bypass = no_proxy;
+    return !proxy->empty();
+  }
 
   std::string ErrorText(int code) override {
     char buffer[256];

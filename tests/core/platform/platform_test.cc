@@ -58,6 +58,28 @@ TEST(PlatformTest, ThreadNamesAreKeptToWhatLinuxAllows) {
   EXPECT_FALSE(platform->SetThreadName(worker, "joined", &id));
 }
 
+TEST(PlatformTest, SystemProxyComesFromTheEnvironment) {
+  setenv("https_proxy", "http://secure:3128", 1);
+  setenv("http_proxy", "plain:8080", 1);
+  setenv("no_proxy", "localhost,.example.com", 1);
+  std::string proxy, bypass;
+  EXPECT_TRUE(Platform::Default()->GetSystemProxyConfig(&proxy, &bypass));
+  EXPECT_EQ("https=http://secure:3128;http=plain:8080", proxy);
+  EXPECT_EQ("localhost;.example.com", bypass);
+  unsetenv("https_proxy");
+  unsetenv("http_proxy");
+  unsetenv("no_proxy");
+  unsetenv("HTTPS_PROXY");
+  unsetenv("HTTP_PROXY");
+  EXPECT_FALSE(Platform::Default()->GetSystemProxyConfig(&proxy, &bypass));
+}
+
+TEST(PlatformTest, SystemCaBundleHoldsCertificates) {
+  std::string pem;
+  ASSERT_TRUE(Platform::Default()->GetSystemCaBundle(&pem));
+  EXPECT_NE(std::string::npos, pem.find("-----BEGIN CERTIFICATE-----"));
+}
+
 TEST(PlatformTest, ErrorText) {
   EXPECT_EQ("No such file or directory", Platform::Default()->ErrorText(ENOENT));
 }
@@ -70,6 +92,8 @@ class CountingPlatform : public Platform {
   bool SetThreadName(std::thread&, const std::string&, uint64_t*) override { return false; }
   void WriteDebuggerOutput(std::string_view) override {}
   std::string ErrorText(int) override { return "fake"; }
+  bool GetSystemCaBundle(std::string*) override { return false; }
+  bool GetSystemProxyConfig(std::string*, std::string*) override { return false; }
 };
 
 TEST(PlatformTest, DefaultCanBeReplacedForTests) {
