@@ -3,6 +3,7 @@
 
 #include <boost/optional.hpp>
 #include <cstdint>
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <memory>
@@ -172,6 +173,14 @@ class KORVO_EXPORT URLProcessor : public InputStream, public OutputStream {
   static bool CheckRangeInResponseHeaders(const std::string& headers, uint64_t total,
                                           boost::optional<uint64_t> begin,
                                           boost::optional<uint64_t> end);
+
+  // Process-wide engine set-up: once before the first request, and once at
+  // exit after the last.
+  static bool GlobalOpen();
+  static void GlobalClose();
+  // Kept for the engine's callers; OpenSSL 3 does its own locking.
+  static void LockingFunction(int mode, int n, const char* file, int line);
+  static std::atomic<bool> s_init;
 
  protected:
   explicit URLProcessor(std::string client_id) : client_id_(std::move(client_id)) {}

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <condition_variable>
 #include <mutex>
 #include <thread>

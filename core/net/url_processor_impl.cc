@@ -1,0 +1,1473 @@
+#include "core/net/url_processor_impl.h"
+
+#include <curl/curl.h>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include <QFile>
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "core/infra/logger.h"
+#include "core/net/auth_info_provider.h"
+#include "core/net/dispatcher_url.h"
+#include "core/net/json_xml.h"
+#include "core/platform/platform.h"
+#include "core/text/cloud_utils.h"
+#include "core/text/encoding_utils.h"
+
+static void InitAssetsResource() { Q_INIT_RESOURCE(net_assets); }
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The libcurl result codes that mean TLS failed.
+const std::set<int>& TlsFailures() {
+  static const std::set<int> kCodes = {35, 53, 58, 59, 60, 64, 66, 77, 82, 83};
+  return kCodes;
+}
+
+// Process-wide engine state. Never destroyed: requests may still run while
+// static destructors do.
+struct Global {
+  CURLSH* share = nullptr;
+  // One lock per shared data kind: share, DNS, TLS sessions, connections,
+  // public suffix list.
+  std::mutex share_locks[5];
+  std::mutex perform_mutex;
+  std::atomic<bool> verify_disabled{false};
+
+  std::mutex settings_guard;
+  NetworkSettings settings;
+
+  std::mutex proxy_mutex;
+  int64_t proxy_refreshed = 0;
+  bool proxy_found = false;
+  std::string proxy;
+  std::string bypass;
+
+  std::mutex store_mutex;
+  X509_STORE* store = nullptr;
+  std::string pending_roots;  // added before the store was built
+};
+
+Global& G() {
+  static Global* global = new Global();
+  return *global;
+}
+
+std::mutex* ShareLock(curl_lock_data data) {
+  switch (data) {
+    case CURL_LOCK_DATA_SHARE: return &G().share_locks[0];
+    case CURL_LOCK_DATA_DNS: return &G().share_locks[1];
+    case CURL_LOCK_DATA_SSL_SESSION: return &G().share_locks[2];
+    case CURL_LOCK_DATA_CONNECT: return &G().share_locks[3];
+    case CURL_LOCK_DATA_PSL: return &G().share_locks[4];
+    default:
+      KLOG(Fatal) << "Unknown lock data requested: " << static_cast<int>(data);
+      return nullptr;
+  }
+}
+
+// Shared and single access alike take the kind's lock exclusively: the
+// unlock callback is not told which access it ends.
+void ShareLockFunction(CURL*, curl_lock_data data, curl_lock_access, void*) {
+  if (std::mutex* lock = ShareLock(data)) lock->lock();
+}
+
+void ShareUnlockFunction(CURL*, curl_lock_data data, void*) {
+  if (std::mutex* lock = ShareLock(data)) lock->unlock();
+}
+
+// Header lines whose values are secrets: logged with the value masked.
+std::string MaskSecretHeaders(std::string_view text) {
+  static const char* const kSecret[] = {"authorization:", "proxy-authorization:", "cookie:",
+                                        "set-cookie:", "x-amz-security-token:"};
+  std::string out;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    bool masked = false;
+    for (const char* name : kSecret) {
+      if (IBeginsWithASCII(line, name)) {
+        out.append(line.substr(0, std::strlen(name)));
+        out += " <masked>";
+        if (!line.empty() && line.back() == '\r') out += '\r';
+        masked = true;
+        break;
+      }
+    }
+    if (!masked) out.append(line);
+    if (end < text.size()) out += '\n';
+    start = end + 1;
+  }
+  return out;
+}
+
+int CurlTrace(CURL*, curl_infotype type, char* data, size_t size, void*) {
+  const std::string_view text(data, size);
+  switch (type) {
+    case CURLINFO_TEXT:
+      KLOG(Info) << "[CURL_VERBOSE] CURL: == Info: " << text;
+      break;
+    case CURLINFO_HEADER_IN:
+      KLOG(Info) << "[CURL_VERBOSE] <= Recv header\nCURL: " << MaskSecretHeaders(text);
+      break;
+    case CURLINFO_HEADER_OUT:
+      KLOG(Info) << "[CURL_VERBOSE] => Send header\nCURL: " << MaskSecretHeaders(text);
+      break;
+    case CURLINFO_DATA_IN:
+      KLOG(Info) << "[CURL_VERBOSE] <= Recv data  " << size << "bytes";
+      break;
+    case CURLINFO_DATA_OUT:
+      KLOG(Info) << "[CURL_VERBOSE] => Send data  " << size << "bytes";
+      break;
+    case CURLINFO_SSL_DATA_IN:
+      KLOG(Info) << "[CURL_VERBOSE] <= Recv SSL data  " << size << "bytes";
+      break;
+    case CURLINFO_SSL_DATA_OUT:
+      KLOG(Info) << "[CURL_VERBOSE] => Send SSL data  " << size << "bytes";
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+int VerifyCallback(int preverify_ok, X509_STORE_CTX* context) {
+  if (preverify_ok) return preverify_ok;
+  const int error = X509_STORE_CTX_get_error(context);
+  LoggerWrapper log(LoggerWrapper::Fail);
+  log << "SSL cert verify failed: " << X509_verify_cert_error_string(error)
+      << " Cert depth: " << X509_STORE_CTX_get_error_depth(context);
+  if (X509* cert = X509_STORE_CTX_get_current_cert(context)) {
+    char subject[512];
+    X509_NAME_oneline(X509_get_subject_name(cert), subject, sizeof(subject));
+    log << " " << subject;
+  } else {
+    log << " Failed to get cert failed verify.";
+  }
+  return preverify_ok;
+}
+
+// Adds every certificate of a PEM text; returns how many were added and
+// counts the ones refused in |*failed|.
+int AddPemBundle(const std::string& text, X509_STORE* store, int* failed) {
+  static const std::string kBegin = "-----BEGIN CERTIFICATE-----";
+  static const std::string kEnd = "-----END CERTIFICATE-----";
+  int added = 0;
+  *failed = 0;
+  size_t at = 0;
+  while ((at = text.find(kBegin, at)) != std::string::npos) {
+    const size_t end = text.find(kEnd, at);
+    if (end == std::string::npos) break;
+    const std::string block = text.substr(at, end + kEnd.size() - at) + "\n";
+    if (URLProcessorImpl::AddX509CertToStore(block.data(), static_cast<int>(block.size()), store,
+                                             false)) {
+      ++added;
+    } else {
+      ++*failed;
+      KLOG(Fail) << "Cert not added: " << block.substr(kBegin.size() + 1, 64) << "...";
+    }
+    at = end + kEnd.size();
+  }
+  return added;
+}
+
+bool AddResourceBundle(const char* path, X509_STORE* store) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    KLOG(Fail) << "Failed to open ca certs file.";
+    return false;
+  }
+  const std::string text = file.readAll().toStdString();
+  int failed = 0;
+  const int added = AddPemBundle(text, store, &failed);
+  if (failed > 0) {
+    KLOG(Fail) << "Failed adding certs (" << failed << " out of " << added + failed << ")";
+  }
+  return failed == 0 || added > 0;
+}
+
+// Builds the trust store on first use; the caller holds the store mutex.
+X509_STORE* TrustStoreLocked() {
+  Global& g = G();
+  if (g.store != nullptr) return g.store;
+  g.store = X509_STORE_new();
+  if (g.store == nullptr) return nullptr;
+  InitAssetsResource();
+  std::string system;
+  if (!Platform::Default()->GetSystemCaBundle(&system)) {
+    KLOG(Info) << "Error opening Root cert store.";
+  } else {
+    int failed = 0;
+    AddPemBundle(system, g.store, &failed);
+    if (failed > 0) {
+      KLOG(Info) << "Adding system Root certificate failed, perhaps it has already been added. "
+                    "Certs count of problems: "
+                 << failed;
+    }
+  }
+  if (!AddResourceBundle(":/assets/cacert.pem", g.store)) {
+    KLOG(Fatal) << "Failed to add bundled cacerts.";
+  }
+  if (!AddResourceBundle(":/assets/cacert_additional.pem", g.store)) {
+    KLOG(Fatal) << "Failed to add bundled additional cacerts.";
+  }
+  if (!g.pending_roots.empty()) {
+    int failed = 0;
+    AddPemBundle(g.pending_roots, g.store, &failed);
+    g.pending_roots.clear();
+  }
+  return g.store;
+}
+
+int64_t NowSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
+
+// Refreshes the system proxy cache; the caller holds the proxy mutex.
+void RefreshSystemProxyLocked() {
+  Global& g = G();
+  const int64_t now = NowSeconds();
+  if (g.proxy_found && now - g.proxy_refreshed < 30 && now >= g.proxy_refreshed) return;
+  g.proxy_refreshed = now;
+  std::string list, bypass;
+  std::string chosen;
+  if (Platform::Default()->GetSystemProxyConfig(&list, &bypass)) {
+    size_t start = 0;
+    while (start <= list.size()) {
+      size_t end = list.find_first_of("; ", start);
+      if (end == std::string::npos) end = list.size();
+      const std::string entry = list.substr(start, end - start);
+      start = end + 1;
+      if (entry.empty()) continue;
+      const size_t equals = entry.find('=');
+      if (equals == std::string::npos) {
+        chosen = entry;
+        continue;
+      }
+      const std::string scheme = entry.substr(0, equals);
+      if (scheme == "http" || scheme == "https") {
+        chosen = entry.substr(equals + 1);
+        break;
+      }
+    }
+  }
+  std::replace(bypass.begin(), bypass.end(), ';', ',');
+  for (size_t at; (at = bypass.find("<local>")) != std::string::npos;) bypass.erase(at, 7);
+  g.proxy_found = !chosen.empty();
+  if (chosen != g.proxy && !chosen.empty()) KLOG(Info) << "Using system proxy: " << chosen;
+  g.proxy = chosen;
+  g.bypass = bypass;
+}
+
+std::string RangeHeader(const URLProcessor::Range& range) {
+  return range.IsSet() ? "Range: bytes=" + std::to_string(range.begin) + "-" +
+                             std::to_string(range.end)
+                       : std::string();
+}
+
+std::string RangeText(const URLProcessor::Range& range) {
+  return range.IsSet()
+             ? " (" + std::to_string(range.begin) + "-" + std::to_string(range.end) + ")"
+             : std::string();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- callbacks
+
+struct CurlCallbacks {
+  static size_t Receive(char* data, size_t size, size_t count, void* self) {
+    return static_cast<URLProcessorImpl*>(self)->Receive(data, size * count);
+  }
+  static size_t ReceiveHeader(char* data, size_t size, size_t count, void* self) {
+    return static_cast<URLProcessorImpl*>(self)->ReceiveHeader(data, size * count);
+  }
+  static size_t Send(char* buffer, size_t size, size_t count, void* self) {
+    return static_cast<URLProcessorImpl*>(self)->Send(buffer, size * count);
+  }
+  static int XferInfo(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
+                      curl_off_t ulnow) {
+    if (self == nullptr) {
+      KLOG(Fatal) << "Invalid this pointer.";
+      return 0;
+    }
+    return static_cast<URLProcessorImpl*>(self)->XferInfo(dltotal, dlnow, ultotal, ulnow);
+  }
+  static CURLcode SslContext(CURL*, void* ssl_context, void* self) {
+    return static_cast<URLProcessorImpl*>(self)->SslContext(ssl_context) ? CURLE_OK
+                                                                         : CURLE_SSL_CERTPROBLEM;
+  }
+};
+
+// ---------------------------------------------------------------- global set-up
+
+std::atomic<bool> URLProcessor::s_init{false};
+
+void URLProcessor::LockingFunction(int, int, const char*, int) {}
+
+bool URLProcessor::GlobalOpen() {
+  if (s_init.load()) return true;
+  if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) return false;
+  Global& g = G();
+  g.share = curl_share_init();
+  if (g.share == nullptr) {
+    KLOG(Fatal) << "CURLShare init failed.";
+  } else {
+    for (curl_lock_data data : {CURL_LOCK_DATA_SSL_SESSION, CURL_LOCK_DATA_DNS,
+                                CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_PSL}) {
+      const CURLSHcode code = curl_share_setopt(g.share, CURLSHOPT_SHARE, data);
+      if (code != CURLSHE_OK && !(data == CURL_LOCK_DATA_PSL && code == CURLSHE_NOT_BUILT_IN)) {
+        KLOG(Fatal) << "Failed curl_share_setopt: " << static_cast<int>(code);
+      }
+    }
+    curl_share_setopt(g.share, CURLSHOPT_LOCKFUNC, &ShareLockFunction);
+    curl_share_setopt(g.share, CURLSHOPT_UNLOCKFUNC, &ShareUnlockFunction);
+  }
+  s_init.store(true);
+  return true;
+}
+
+void URLProcessor::GlobalClose() {
+  if (!s_init.exchange(false)) return;
+  Global& g = G();
+  if (g.share != nullptr) {
+    curl_share_cleanup(g.share);
+    g.share = nullptr;
+  }
+  {
+    std::lock_guard<std::mutex> lock(g.store_mutex);
+    X509_STORE_free(g.store);
+    g.store = nullptr;
+  }
+  curl_global_cleanup();
+}
+
+void URLProcessorImpl::SetSettings(const NetworkSettings& settings) {
+  std::lock_guard<std::mutex> lock(G().settings_guard);
+  G().settings = settings;
+}
+
+NetworkSettings URLProcessorImpl::GetSettings() {
+  std::lock_guard<std::mutex> lock(G().settings_guard);
+  return G().settings;
+}
+
+void URLProcessorImpl::SetSslVerifyActive(bool active) { G().verify_disabled.store(!active); }
+bool URLProcessorImpl::GetSslVerifyActive() { return !G().verify_disabled.load(); }
+
+int URLProcessorImpl::AddTrustedRootCertificates(const std::string& pem) {
+  Global& g = G();
+  std::lock_guard<std::mutex> lock(g.store_mutex);
+  if (g.store == nullptr) {
+    // Counted now, added when the store is built.
+    X509_STORE* probe = X509_STORE_new();
+    int failed = 0;
+    const int added = AddPemBundle(pem, probe, &failed);
+    X509_STORE_free(probe);
+    g.pending_roots += pem;
+    g.pending_roots += '\n';
+    return added;
+  }
+  int failed = 0;
+  return AddPemBundle(pem, g.store, &failed);
+}
+
+bool URLProcessorImpl::AddX509CertToStore(const char* data, int length, x509_store_st* store,
+                                          bool der) {
+  BIO* bio = BIO_new_mem_buf(data, length);
+  if (bio == nullptr) {
+    KLOG(Fatal) << "Failed allocate BIO buffer.";
+    return false;
+  }
+  X509* cert = der ? d2i_X509_bio(bio, nullptr) : PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+  BIO_free(bio);
+  if (cert == nullptr) {
+    KLOG(Fatal) << "Failed reading BIO and cert is null. From: "
+                << std::string_view(data, std::min(length, 200));
+    ERR_clear_error();
+    return false;
+  }
+  const bool added = X509_STORE_add_cert(store, cert) == 1;
+  if (!added) ERR_clear_error();
+  X509_free(cert);
+  return added;
+}
+
+// ---------------------------------------------------------------- processor
+
+URLProcessorImpl::URLProcessorImpl(bool flag, std::string user_agent, std::string client_id)
+    : URLProcessor(client_id), client_id_(std::move(client_id)),
+      user_agent_(std::move(user_agent)), flag_(flag) {}
+
+URLProcessorImpl::~URLProcessorImpl() { Close(); }
+
+bool URLProcessorImpl::Open(std::string* response_headers) {
+  if (easy_ == nullptr) easy_ = curl_easy_init();
+  if (multi_ == nullptr) multi_ = curl_multi_init();
+  if (easy_ == nullptr || multi_ == nullptr) {
+    if (easy_) curl_easy_cleanup(easy_);
+    if (multi_) curl_multi_cleanup(multi_);
+    easy_ = multi_ = nullptr;
+    return false;
+  }
+  response_headers_ = response_headers;
+  state_ = kOpened;
+  return true;
+}
+
+void URLProcessorImpl::Close() {
+  std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+  if (!lock.owns_lock()) {
+    KLOG(Fatal) << "URLProcessor is used from some other thread while being closed.";
+    lock.lock();
+  }
+  if (multi_ != nullptr && easy_ != nullptr) curl_multi_remove_handle(multi_, easy_);
+  lock.unlock();
+  Cleanup();
+  if (easy_) curl_easy_cleanup(easy_);
+  if (multi_) curl_multi_cleanup(multi_);
+  easy_ = multi_ = nullptr;
+  state_ = kClosed;
+}
+
+void URLProcessorImpl::SetVerboseLogs(bool verbose) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  verbose_ = verbose;
+}
+
+void URLProcessorImpl::SetAuthInfo(std::shared_ptr<AuthInfoProvider> auth) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auth_ = std::move(auth);
+}
+
+const AuthInfoProvider* URLProcessorImpl::GetAuthInfo() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return auth_.get();
+}
+
+void URLProcessorImpl::SetTimeout(int seconds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  timeout_seconds_ = seconds;
+}
+
+int URLProcessorImpl::GetTimeout() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return timeout_seconds_;
+}
+
+void URLProcessorImpl::SetUserAgent(const std::string& user_agent) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  user_agent_ = user_agent;
+}
+
+std::string URLProcessorImpl::GetUserAgent() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return user_agent_;
+}
+
+void URLProcessorImpl::ResetCallbacks() { progress_ = nullptr; }
+
+std::string URLProcessorImpl::FilterOutTokensFromURL(const std::string& url) const {
+  if (!hide_tokens_) return url;
+  const size_t question = url.find('?');
+  if (question == std::string::npos || url.find("token", question) == std::string::npos) {
+    return url;
+  }
+  return url.substr(0, question + 1) + "<hidden get parameters>";
+}
+
+bool URLProcessorImpl::InitCurl(const DispatcherUrl& url, bool use_auth, const char* method,
+                                bool verify_ssl, bool follow_redirects,
+                                const std::string& user_agent_override, const Headers& headers,
+                                const std::string& extra_header) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (easy_ == nullptr) easy_ = curl_easy_init();
+  if (easy_ == nullptr) {
+    KLOG(Fatal) << "Failed curl_easy_init().";
+    return false;
+  }
+  if (multi_ == nullptr) multi_ = curl_multi_init();
+  if (multi_ == nullptr) return false;
+  CURL* easy = easy_;
+  curl_easy_reset(easy);
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  if (G().share != nullptr) curl_easy_setopt(easy, CURLOPT_SHARE, G().share);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(timeout_seconds_));
+
+  std::string user_agent = user_agent_;
+  if (use_auth && auth_ && !auth_->ReplaceUserAgent().empty()) {
+    user_agent = auth_->ReplaceUserAgent();
+  } else if (!user_agent_override.empty()) {
+    user_agent = user_agent_override;
+  }
+  curl_easy_setopt(easy, CURLOPT_USERAGENT, user_agent.c_str());
+
+  if (headers_list_ != nullptr) {
+    KLOG(Fatal) << "Non null custom_header_, possibly missing Finish() call.";
+    curl_slist_free_all(headers_list_);
+    headers_list_ = nullptr;
+  }
+  auto add_header = [this](const std::string& line, const char* failure) {
+    curl_slist* list = curl_slist_append(headers_list_, line.c_str());
+    if (list == nullptr) {
+      KLOG(Fatal) << failure;
+      return;
+    }
+    headers_list_ = list;
+  };
+
+  std::string request_url = url.Url();
+  if (use_auth && auth_) {
+    const std::string params = auth_->UrlParams(GetClientId());
+    if (!params.empty()) {
+      request_url += request_url.find('?') != std::string::npos ? '&' : '?';
+      request_url += params;
+    }
+    const std::string header = auth_->HttpHeader();
+    if (!header.empty()) add_header(header, "Failed to add auth header.");
+    for (const std::string& line : auth_->HttpHeaders(request_url, method, headers)) {
+      add_header(line, "Failed to add auth header.");
+    }
+  }
+  curl_easy_setopt(easy, CURLOPT_URL, request_url.c_str());
+  follow_redirects_ = follow_redirects;
+  if (follow_redirects) {
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 7L);
+  }
+  switch (compression_) {
+    case kAnyEncoding: curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, ""); break;
+    case kGzipDeflate: curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate"); break;
+    case kGzip: curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip"); break;
+    default: break;
+  }
+  if (G().verify_disabled.load() || !verify_ssl) {
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+  } else {
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &CurlCallbacks::SslContext);
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, this);
+    // The trust store replaces the engine's CA file in every TLS context.
+    curl_easy_setopt(easy, CURLOPT_CAINFO, nullptr);
+    curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+  }
+  if (verbose_) {
+    curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &CurlTrace);
+    curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
+  }
+  if (resolve_list_ != nullptr) {
+    curl_slist_free_all(resolve_list_);
+    resolve_list_ = nullptr;
+  }
+  if (url.IsResolverValid()) {
+    resolve_list_ = curl_slist_append(nullptr, url.Resolver().c_str());
+    if (resolve_list_ == nullptr || curl_easy_setopt(easy, CURLOPT_RESOLVE, resolve_list_) != CURLE_OK) {
+      KLOG(Fatal) << "Failed to set host resolver.";
+    }
+  }
+  if (response_headers_ != nullptr) {
+    response_headers_->clear();
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlCallbacks::ReceiveHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+  }
+  // Progress is always watched: it is where a stop ends a connect or a
+  // handshake.
+  curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &CurlCallbacks::XferInfo);
+  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+  reply_ = nullptr;
+  input_length_ = -1;
+  last_progress_ = -1;
+  last_response_code_ = kUnknownResponseCode;
+  DiscardBuffered();
+
+  for (const std::string& line : headers) add_header(line, "Failed to add custom header.");
+  if (!extra_header.empty()) add_header(extra_header, "Failed to add custom header.");
+  if (no_accept_header_) add_header("Accept:", "Failed to add accept header.");
+  if (no_content_type_header_) add_header("Content-Type:", "Failed to add header.");
+  if (headers_list_ != nullptr) curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers_list_);
+  SetNetworkSettingsToCurl();
+  return true;
+}
+
+void URLProcessorImpl::SetNetworkSettingsToCurl() {
+  Global& g = G();
+  std::lock_guard<std::mutex> lock(g.settings_guard);
+  const NetworkSettings& settings = g.settings;
+  CURL* easy = easy_;
+  switch (settings.mode) {
+    case NetworkSettings::kNoProxy:
+      curl_easy_setopt(easy, CURLOPT_PROXY, "");
+      break;
+    case NetworkSettings::kSystemProxy: {
+      std::lock_guard<std::mutex> proxy_lock(g.proxy_mutex);
+      RefreshSystemProxyLocked();
+      if (!g.proxy.empty()) {
+        const CURLcode code = curl_easy_setopt(easy, CURLOPT_PROXY, g.proxy.c_str());
+        if (code != CURLE_OK) {
+          KLOG(Fail) << "Failed to set system proxy \"" << g.proxy
+                     << "\": " << curl_easy_strerror(code);
+        }
+      }
+      if (!g.bypass.empty()) {
+        const CURLcode code = curl_easy_setopt(easy, CURLOPT_NOPROXY, g.bypass.c_str());
+        if (code != CURLE_OK) {
+          KLOG(Fail) << "Failed to set system proxy exceptions list \"" << g.bypass
+                     << "\": " << curl_easy_strerror(code);
+        }
+      }
+      break;
+    }
+    case NetworkSettings::kManualProxy: {
+      long type = CURLPROXY_HTTP;
+      if (settings.type == NetworkSettings::kSocks4) type = CURLPROXY_SOCKS4;
+      if (settings.type == NetworkSettings::kSocks5) type = CURLPROXY_SOCKS5_HOSTNAME;
+      curl_easy_setopt(easy, CURLOPT_PROXYTYPE, type);
+      curl_easy_setopt(easy, CURLOPT_PROXY, settings.host.c_str());
+      curl_easy_setopt(easy, CURLOPT_PROXYPORT, static_cast<long>(settings.port));
+      if (settings.auth && settings.type != NetworkSettings::kSocks4) {
+        const std::string credentials = settings.user + ":" + settings.password;
+        curl_easy_setopt(easy, CURLOPT_PROXYUSERPWD, credentials.c_str());
+      }
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+bool URLProcessorImpl::SslContext(void* ssl_context) {
+  auto* context = static_cast<SSL_CTX*>(ssl_context);
+  SSL_CTX_set_verify(context, SSL_CTX_get_verify_mode(context), &VerifyCallback);
+  Global& g = G();
+  std::lock_guard<std::mutex> lock(g.store_mutex);
+  X509_STORE* store = TrustStoreLocked();
+  if (store == nullptr) return false;
+  // The context takes a reference of its own.
+  X509_STORE_up_ref(store);
+  SSL_CTX_set_cert_store(context, store);
+  return true;
+}
+
+// ---------------------------------------------------------------- verbs
+
+bool URLProcessorImpl::BeginVerb(const DispatcherUrl& url) {
+  last_url_ = url.Url();
+  if (stop_.load()) {
+    state_ = kStoppedState;
+    return false;
+  }
+  return true;
+}
+
+void URLProcessorImpl::StartTransfer(const char* verb, const std::string& range_text,
+                                     State state) {
+  curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlCallbacks::Receive);
+  curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+  const CURLMcode code = curl_multi_add_handle(multi_, easy_);
+  if (code != CURLM_OK) {
+    KLOG(Fatal) << "curl_multi_add_handle returned " << static_cast<int>(code);
+    state_ = kFailed;
+    return;
+  }
+  if (std::strcmp(verb, "get") == 0 && last_url_.find("Password=") != std::string::npos) {
+    KLOG(Info) << "get.";
+  } else {
+    KLOG(Info) << verb << " \"" << FilterOutTokensFromURL(last_url_) << "\"" << range_text << ".";
+  }
+  state_ = state;
+}
+
+void URLProcessorImpl::Get(const DispatcherUrl& url, bool use_auth, bool verify_ssl,
+                           const Range& range, bool follow_redirects, const Headers& headers) {
+  if (!BeginVerb(url)) return;
+  if (!InitCurl(url, use_auth, "GET", verify_ssl, follow_redirects, {}, headers,
+                RangeHeader(range))) {
+    state_ = kFailed;
+    return;
+  }
+  curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
+  curl_easy_setopt(easy_, CURLOPT_COOKIEFILE, "");
+  StartTransfer("get", RangeText(range), kReading);
+  curl_slist* cookies = nullptr;
+  if (curl_easy_getinfo(easy_, CURLINFO_COOKIELIST, &cookies) == CURLE_OK) {
+    // Domain and name only: the values are secrets.
+    for (curl_slist* c = cookies; c != nullptr; c = c->next) {
+      std::vector<std::string_view> fields;
+      std::string_view line(c->data);
+      for (size_t start = 0;;) {
+        const size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab == std::string_view::npos ? tab : tab - start));
+        if (tab == std::string_view::npos) break;
+        start = tab + 1;
+      }
+      KLOG(Info) << "cookie: " << fields[0] << " " << (fields.size() > 5 ? fields[5] : "")
+                 << "=<masked>";
+    }
+    curl_slist_free_all(cookies);
+  }
+}
+
+void URLProcessorImpl::Delete(const DispatcherUrl& url, const Headers& headers, bool use_auth,
+                              bool verify_ssl) {
+  if (!BeginVerb(url)) return;
+  if (!InitCurl(url, use_auth, "DELETE", verify_ssl, false, {}, headers, {})) {
+    state_ = kFailed;
+    return;
+  }
+  curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, "DELETE");
+  StartTransfer("delete", {}, kReading);
+}
+
+void URLProcessorImpl::SendBody(const DispatcherUrl& url, const char* method, const char* verb,
+                                bool use_auth, bool verify_ssl, std::string_view body,
+                                const std::string& content_type, const Headers& headers) {
+  if (!BeginVerb(url)) return;
+  const std::string type_header = content_type.empty() || no_content_type_header_
+                                      ? std::string()
+                                      : "Content-Type: " + content_type;
+  if (!InitCurl(url, use_auth, method, verify_ssl, false, {}, headers, type_header)) {
+    state_ = kFailed;
+    return;
+  }
+  body_.assign(body);
+  curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, body_.data());
+  curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
+  if (std::strcmp(method, "POST") != 0) curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, method);
+  StartTransfer(verb, {}, kReading);
+}
+
+void URLProcessorImpl::Mkcol(const DispatcherUrl& url) {
+  if (!BeginVerb(url)) return;
+  if (!InitCurl(url, true, "MKCOL", true, false, {}, {}, {})) {
+    state_ = kFailed;
+    return;
+  }
+  curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, "MKCOL");
+  StartTransfer("mkcol", {}, kReading);
+}
+
+void URLProcessorImpl::Move(const DispatcherUrl& url, const Headers& headers) {
+  if (!BeginVerb(url)) return;
+  if (!InitCurl(url, true, "MOVE", true, false, {}, headers, {})) {
+    state_ = kFailed;
+    return;
+  }
+  curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, "MOVE");
+  StartTransfer("move", {}, kReading);
+}
+
+void URLProcessorImpl::Propfind(const DispatcherUrl& url, const Headers& headers,
+                                std::string&& body) {
+  SendBody(url, "PROPFIND", "propfind", true, true, body, "text/xml", headers);
+}
+
+void URLProcessorImpl::Proppatch(const DispatcherUrl& url, const Headers& headers,
+                                 std::string&& body) {
+  SendBody(url, "PROPPATCH", "proppatch", true, true, body, "application/xml", headers);
+}
+
+void URLProcessorImpl::Proppath(const DispatcherUrl& url, std::string&& body) {
+  SendBody(url, "PROPPATH", "proppath", true, true, body, "text/xml", {});
+}
+
+void URLProcessorImpl::Post(const DispatcherUrl& url, std::string_view body, bool use_auth,
+                            const std::string& content_type, const Headers& headers) {
+  SendBody(url, "POST", "post", use_auth, true, body, content_type, headers);
+}
+
+void URLProcessorImpl::Post(const DispatcherUrl& url, const utils::json::json_tree& tree,
+                            bool use_auth, const Headers& headers) {
+  SendBody(url, "POST", "post", use_auth, true, utils::json::ToString(tree, false),
+           "application/json", headers);
+}
+
+void URLProcessorImpl::Post(const DispatcherUrl& url, const url_utils::PostParamsSet& params,
+                            bool use_auth) {
+  SendBody(url, "POST", "post", use_auth, true, params.GetString(),
+           "application/x-www-form-urlencoded", {});
+}
+
+void URLProcessorImpl::Patch(const DispatcherUrl& url, const utils::json::json_tree& tree,
+                             bool use_auth, const Headers& headers) {
+  SendBody(url, "PATCH", "patch", use_auth, true, utils::json::ToString(tree, false),
+           "application/json", headers);
+}
+
+void URLProcessorImpl::Patch(const DispatcherUrl& url, std::string_view body, bool use_auth,
+                             const std::string& content_type, const Headers& headers) {
+  SendBody(url, "PATCH", "patch", use_auth, true, body, content_type, headers);
+}
+
+void URLProcessorImpl::PutWithReply(const DispatcherUrl& url, std::string_view body,
+                                    bool use_auth, const std::string& content_type,
+                                    const Headers& headers) {
+  SendBody(url, "PUT", "put", use_auth, true, body, content_type, headers);
+}
+
+void URLProcessorImpl::Put(const DispatcherUrl& url, bool use_auth, std::string body,
+                           const Headers& headers) {
+  SendBody(url, "PUT", "put", use_auth, true, body, {}, headers);
+}
+
+void URLProcessorImpl::Put(const DispatcherUrl& url, const utils::xml::xml_tree& tree,
+                           bool use_auth, const Headers& headers) {
+  SendBody(url, "PUT", "put", use_auth, true, utils::xml::ToString(tree), "application/xml",
+           headers);
+}
+
+void URLProcessorImpl::Put(const DispatcherUrl& url, const utils::json::json_tree& tree,
+                           bool use_auth) {
+  SendBody(url, "PUT", "put", use_auth, true, utils::json::ToString(tree, false),
+           "application/json", {});
+}
+
+void URLProcessorImpl::Put(const DispatcherUrl& url, uint64_t size, bool use_auth,
+                           const Headers& headers, std::string* reply) {
+  if (!BeginVerb(url)) return;
+  if (!InitCurl(url, use_auth, "PUT", true, true, {}, headers, {})) {
+    state_ = kFailed;
+    return;
+  }
+  curl_easy_setopt(easy_, CURLOPT_UPLOAD, 1L);
+  curl_easy_setopt(easy_, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
+  curl_easy_setopt(easy_, CURLOPT_READFUNCTION, &CurlCallbacks::Send);
+  curl_easy_setopt(easy_, CURLOPT_READDATA, this);
+  reply_ = reply;
+  StartTransfer("put", {}, kWriting);
+}
+
+void URLProcessorImpl::Post(const DispatcherUrl& url, uint64_t size, const Headers& headers,
+                            bool use_auth, std::string* reply) {
+  if (!BeginVerb(url)) return;
+  if (!InitCurl(url, use_auth, "POST", true, false, {}, headers,
+                "Content-Type: application/octet-stream")) {
+    state_ = kFailed;
+    return;
+  }
+  curl_easy_setopt(easy_, CURLOPT_POST, 1L);
+  curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
+  curl_easy_setopt(easy_, CURLOPT_READFUNCTION, &CurlCallbacks::Send);
+  curl_easy_setopt(easy_, CURLOPT_READDATA, this);
+  reply_ = reply;
+  StartTransfer("post", {}, kWriting);
+}
+
+void URLProcessorImpl::Post(const DispatcherUrl& url, const WString& local_file, bool use_auth,
+                            std::function<void(int)> progress) {
+  if (!BeginVerb(url)) return;
+  const std::string path = unicode::Utf16ToUtf8(local_file);
+  upload_file_ = std::fopen(path.c_str(), "rb");
+  if (upload_file_ == nullptr) {
+    KLOG(Fail) << "Failed open " << path;
+    state_ = kFailed;
+    return;
+  }
+  std::fseek(upload_file_, 0, SEEK_END);
+  const long size = std::ftell(upload_file_);
+  std::fseek(upload_file_, 0, SEEK_SET);
+  if (!InitCurl(url, use_auth, "POST", true, false, {}, {},
+                "Content-Type: application/octet-stream")) {
+    state_ = kFailed;
+    return;
+  }
+  curl_easy_setopt(easy_, CURLOPT_POST, 1L);
+  curl_easy_setopt(easy_, CURLOPT_READDATA, upload_file_);
+  curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
+  progress_ = std::move(progress);
+  KLOG(Info) << "post local file \"" << path << "\" on \"" << FilterOutTokensFromURL(last_url_)
+             << "\"";
+  StartTransfer("post", {}, kReading);
+}
+
+void URLProcessorImpl::PostAndRead(const DispatcherUrl& url, const Headers& headers,
+                                   bool use_auth, const Range& range) {
+  if (!BeginVerb(url)) return;
+  if (!InitCurl(url, use_auth, "POST", true, false, {}, headers, RangeHeader(range))) {
+    state_ = kFailed;
+    return;
+  }
+  curl_easy_setopt(easy_, CURLOPT_POST, 1L);
+  curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t{0});
+  curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, "");
+  StartTransfer("post", RangeText(range), kReading);
+}
+
+void URLProcessorImpl::PostForm(const DispatcherUrl& url,
+                                const std::vector<std::pair<std::string, std::string>>& fields,
+                                const std::string& file_part_name,
+                                const std::string& file_content, const std::string& user_agent) {
+  if (!BeginVerb(url)) return;
+  if (!InitCurl(url, false, "POST", false, false, user_agent, {}, {})) {
+    state_ = kFailed;
+    return;
+  }
+  curl_mime* mime = curl_mime_init(easy_);
+  for (const auto& [name, contents] : fields) {
+    curl_mimepart* part = curl_mime_addpart(mime);
+    curl_mime_name(part, name.c_str());
+    curl_mime_data(part, contents.data(), contents.size());
+  }
+  curl_mimepart* file = curl_mime_addpart(mime);
+  curl_mime_name(file, file_part_name.c_str());
+  curl_mime_filename(file, "file.log");
+  curl_mime_data(file, file_content.data(), file_content.size());
+  form_ = mime;
+  curl_easy_setopt(easy_, CURLOPT_MIMEPOST, mime);
+  StartTransfer("post", {}, kReading);
+}
+
+void URLProcessorImpl::PostFiles(const DispatcherUrl& url,
+                                 const std::vector<std::pair<std::string, std::string>>& files) {
+  if (!BeginVerb(url)) return;
+  if (!InitCurl(url, false, "POST", false, false, {}, {},
+                "Content-Type: multipart/form-data")) {
+    state_ = kFailed;
+    return;
+  }
+  curl_mime* mime = curl_mime_init(easy_);
+  for (const auto& [name, path] : files) {
+    curl_mimepart* part = curl_mime_addpart(mime);
+    curl_mime_name(part, name.c_str());
+    curl_mime_filedata(part, path.c_str());
+  }
+  form_ = mime;
+  curl_easy_setopt(easy_, CURLOPT_MIMEPOST, mime);
+  StartTransfer("post", {}, kReading);
+}
+
+void URLProcessorImpl::PutEmail(const DispatcherUrl& url, const std::string& from,
+                                const std::string& to) {
+  if (!BeginVerb(url)) return;
+  if (!InitCurl(url, false, "MAIL", true, false, {}, {}, {})) {
+    state_ = kFailed;
+    return;
+  }
+  recipients_ = curl_slist_append(nullptr, to.c_str());
+  if (recipients_ == nullptr) {
+    KLOG(Fatal) << "Failed to add recipients.";
+    state_ = kFailed;
+    return;
+  }
+  curl_easy_setopt(easy_, CURLOPT_MAIL_FROM, from.c_str());
+  curl_easy_setopt(easy_, CURLOPT_MAIL_RCPT, recipients_);
+  curl_easy_setopt(easy_, CURLOPT_UPLOAD, 1L);
+  curl_easy_setopt(easy_, CURLOPT_READFUNCTION, &CurlCallbacks::Send);
+  curl_easy_setopt(easy_, CURLOPT_READDATA, this);
+  StartTransfer("mail", {}, kWriting);
+}
+
+URLProcessor::Result URLProcessorImpl::GetInfoBlocked(const DispatcherUrl& url, uint64_t* size,
+                                                      bool use_auth) {
+  if (!BeginVerb(url)) return STOPPED;
+  if (!InitCurl(url, use_auth, "HEAD", true, false, {}, {}, {})) return NETWORK_FAILED;
+  curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
+  curl_easy_setopt(easy_, CURLOPT_TIMEOUT, 30L);
+  KLOG(Info) << "head \"" << FilterOutTokensFromURL(last_url_) << "\".";
+  const CURLcode code = curl_easy_perform(easy_);
+  Cleanup();
+  if (stop_.load()) return STOPPED;
+  if (code != CURLE_OK) return NETWORK_FAILED;
+  long status = 0;
+  if (curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) {
+    return NETWORK_FAILED;
+  }
+  last_response_code_ = static_cast<int>(status);
+  if (status != 200) return OTHER_FAILED;
+  curl_off_t length = -1;
+  curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  if (size) *size = length >= 0 ? static_cast<uint64_t>(length) : 0;
+  return SUCCEEDED;
+}
+
+// ---------------------------------------------------------------- pumping
+
+bool URLProcessorImpl::PerformOnce(int* running) {
+  CURLMcode code;
+  {
+    std::lock_guard<std::mutex> lock(G().perform_mutex);
+    code = curl_multi_perform(multi_, running);
+  }
+  if (code != CURLM_OK) {
+    KLOG(Fatal) << "curl_multi_perform returned " << static_cast<int>(code);
+    state_ = kFailed;
+    return false;
+  }
+  return true;
+}
+
+bool URLProcessorImpl::WaitOnce(int* idle_waits) {
+  int ready = 0;
+  const CURLMcode code = curl_multi_wait(multi_, nullptr, 0, 2000, &ready);
+  if (code != CURLM_OK) {
+    KLOG(Fatal) << "curl_multi_wait returned " << static_cast<int>(code);
+    state_ = kFailed;
+    return false;
+  }
+  if (ready == 0) {
+    if (*idle_waits > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min((*idle_waits + 1) * 10, 200)));
+    }
+    ++*idle_waits;
+  } else {
+    *idle_waits = 0;
+  }
+  return true;
+}
+
+namespace {
+
+// The time-out of one Read, Write or ReadResponseCode: the clock starts on
+// the second pass and is looked at from pass |timeout| / 2 on.
+class PassTimer {
+ public:
+  explicit PassTimer(int timeout_seconds) : timeout_(timeout_seconds) {}
+  // True when the time is up.
+  bool Pass() {
+    ++passes_;
+    if (passes_ == 2) start_ = Clock::now();
+    if (passes_ < 2 || passes_ < timeout_ / 2) return false;
+    const auto elapsed = Clock::now() - start_;
+    return elapsed > std::chrono::seconds(timeout_) || elapsed < Clock::duration::zero();
+  }
+
+ private:
+  int timeout_;
+  int passes_ = 0;
+  Clock::time_point start_;
+};
+
+}  // namespace
+
+InputStream::Result URLProcessorImpl::Read(unsigned char* buffer, unsigned int size,
+                                           unsigned int* read) {
+  *read = 0;
+  if (state_ == kStoppedState) return InputStream::kStopped;
+  if (overflow_offset_ < overflow_.size()) {
+    const size_t n = std::min<size_t>(size, overflow_.size() - overflow_offset_);
+    std::memcpy(buffer, overflow_.data() + overflow_offset_, n);
+    overflow_offset_ += n;
+    if (overflow_offset_ == overflow_.size()) DiscardBuffered();
+    *read = static_cast<unsigned int>(n);
+    return InputStream::kData;
+  }
+  if (state_ == kReadComplete) {
+    state_ = kFinished;
+    return InputStream::kEnd;
+  }
+  if (state_ != kReading) return InputStream::kEnd;
+  read_target_ = buffer;
+  read_room_ = size;
+  read_count_ = 0;
+  auto done = [this] {
+    read_target_ = nullptr;
+    read_room_ = 0;
+  };
+  PassTimer timer(GetTimeout());
+  int idle_waits = 0;
+  for (;;) {
+    if (stop_.load()) {
+      done();
+      RemoveHandle();
+      Cleanup();
+      state_ = kStoppedState;
+      return InputStream::kStopped;
+    }
+    int running = 0;
+    if (!PerformOnce(&running)) {
+      done();
+      return InputStream::kEnd;
+    }
+    if (read_count_ > 0) {
+      *read = static_cast<unsigned int>(read_count_);
+      if (running == 0) state_ = kReadComplete;
+      done();
+      return InputStream::kData;
+    }
+    if (running == 0) {
+      done();
+      state_ = kFinished;
+      return InputStream::kEnd;
+    }
+    if (timer.Pass()) {
+      KLOG(Fail) << "Read timed out (" << GetTimeout() << "sec).";
+      done();
+      RemoveHandle();
+      Cleanup();
+      state_ = kFailed;
+      return InputStream::kEnd;
+    }
+    if (!WaitOnce(&idle_waits)) {
+      done();
+      return InputStream::kEnd;
+    }
+  }
+}
+
+OutputStream::Result URLProcessorImpl::Write(std::string_view data) {
+  if (state_ == kStoppedState) return OutputStream::kStopped;
+  if (stop_.load()) {
+    RemoveHandle();
+    Cleanup();
+    state_ = kStoppedState;
+    return OutputStream::kStopped;
+  }
+  if (state_ == kWritten) {
+    state_ = kFinished;
+    return OutputStream::kOver;
+  }
+  if (state_ != kWriting && state_ != kWritePaused) return OutputStream::kOver;
+  // The source first: resuming may ask for it at once.
+  write_source_ = data.data();
+  write_remaining_ = data.size();
+  write_in_progress_ = true;
+  source_consumed_ = false;
+  auto done = [this] {
+    write_in_progress_ = false;
+    write_source_ = nullptr;
+    write_remaining_ = 0;
+  };
+  if (state_ == kWritePaused) {
+    state_ = kWriting;
+    if (curl_easy_pause(easy_, CURLPAUSE_CONT) != CURLE_OK) {
+      KLOG(Fatal) << "curl_easy_pause failed.";
+      state_ = kFailed;
+      done();
+      return OutputStream::kOver;
+    }
+  }
+  PassTimer timer(GetTimeout());
+  int idle_waits = 0;
+  for (;;) {
+    if (stop_.load()) {
+      done();
+      RemoveHandle();
+      Cleanup();
+      state_ = kStoppedState;
+      return OutputStream::kStopped;
+    }
+    int running = 0;
+    if (!PerformOnce(&running)) {
+      done();
+      return OutputStream::kOver;
+    }
+    if (running == 0) {
+      const bool consumed = source_consumed_;
+      done();
+      if (!consumed || data.empty()) {
+        state_ = kFinished;
+        return OutputStream::kOver;
+      }
+      state_ = kWritten;
+      return OutputStream::kAccepted;
+    }
+    // An empty write ends the body: wait for the whole exchange then.
+    if (source_consumed_ && !data.empty()) {
+      done();
+      return OutputStream::kAccepted;
+    }
+    if (timer.Pass()) {
+      KLOG(Fail) << "Write timed out (" << GetTimeout() << "sec).";
+      done();
+      RemoveHandle();
+      Cleanup();
+      state_ = kFailed;
+      return OutputStream::kOver;
+    }
+    if (!WaitOnce(&idle_waits)) {
+      done();
+      return OutputStream::kOver;
+    }
+  }
+}
+
+InputStream::Result URLProcessorImpl::ReadResponseCode() {
+  if (state_ == kStoppedState) return InputStream::kStopped;
+  if (state_ != kReading && state_ != kWriting && state_ != kWritePaused && state_ != kWritten) {
+    return last_response_code_ != kUnknownResponseCode ? InputStream::kData : InputStream::kEnd;
+  }
+  read_target_ = nullptr;
+  read_room_ = 0;
+  write_in_progress_ = false;
+  PassTimer timer(GetTimeout());
+  int idle_waits = 0;
+  for (;;) {
+    if (stop_.load()) {
+      RemoveHandle();
+      Cleanup();
+      state_ = kStoppedState;
+      return InputStream::kStopped;
+    }
+    int running = 0;
+    if (!PerformOnce(&running)) return InputStream::kEnd;
+    long code = 0;
+    curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+    long redirects = 0;
+    curl_easy_getinfo(easy_, CURLINFO_REDIRECT_COUNT, &redirects);
+    // A redirect that will be followed is not the answer yet.
+    if (follow_redirects_ && code >= 301 && code <= 399 && running != 0) code = 0;
+    if (running == 0) {
+      if (code != 0) {
+        last_response_code_ = static_cast<int>(code);
+        state_ = kReadComplete;
+        return InputStream::kData;
+      }
+      state_ = kFinished;
+      return InputStream::kEnd;
+    }
+    if (code != 0) {
+      last_response_code_ = static_cast<int>(code);
+      return InputStream::kData;
+    }
+    if (timer.Pass()) {
+      KLOG(Fail) << "Read response code timed out (" << GetTimeout() << " secs).";
+      RemoveHandle();
+      Cleanup();
+      state_ = kFailed;
+      return InputStream::kEnd;
+    }
+    if (!WaitOnce(&idle_waits)) return InputStream::kEnd;
+  }
+}
+
+URLProcessor::Result URLProcessorImpl::Finish() {
+  progress_ = nullptr;
+  last_content_type_.clear();
+  last_response_code_ = kUnknownResponseCode;
+  if (state_ == kWriting) Write(std::string_view());
+  Result result = NETWORK_FAILED;
+  if (state_ == kReading || state_ == kReadComplete) DiscardBuffered();
+  if (easy_ != nullptr && (state_ == kReading || state_ == kReadComplete || state_ == kWritten ||
+                           state_ == kFinished)) {
+    long code = 0;
+    CURLcode rc = curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+    if (rc != CURLE_OK) {
+      KLOG(Info) << "curl_easy_getinfo failed with result=" << static_cast<int>(rc) << " "
+                 << curl_easy_strerror(rc) << ".";
+    } else {
+      KLOG(Info) << "response code " << code << ".";
+      last_response_code_ = static_cast<int>(code);
+      switch (code) {
+        case 0: result = state_ == kReading ? SUCCEEDED : OTHER_FAILED; break;
+        case 200: case 202: case 206: result = SUCCEEDED; break;
+        case 201: result = CREATED; break;
+        case 204: result = NO_CONTENT; break;
+        case 250: result = MAIL_SENT; break;
+        case 207: result = MULTI_STATUS; break;
+        case 403: result = FORBIDDEN; break;
+        case 404: result = NOT_FOUND; break;
+        case 429: result = LINK_LIMIT; break;
+        case 451: result = BLOB_BLOCKED; break;
+        default: result = OTHER_FAILED; break;
+      }
+      char* type = nullptr;
+      rc = curl_easy_getinfo(easy_, CURLINFO_CONTENT_TYPE, &type);
+      if (rc != CURLE_OK) {
+        KLOG(Info) << "curl_easy_getinfo failed with result=" << static_cast<int>(rc) << " "
+                   << curl_easy_strerror(rc) << ".";
+        result = NETWORK_FAILED;
+      } else if (type != nullptr) {
+        last_content_type_ = type;
+      }
+    }
+  }
+  switch (state_) {
+    case kReading:
+    case kWritePaused:
+      RemoveHandle();
+      DiscardBuffered();
+      break;
+    case kStoppedState:
+      result = STOPPED;
+      break;
+    case kReadComplete:
+    case kWritten:
+    case kFinished: {
+      int queued = 0;
+      CURLMsg* message = multi_ ? curl_multi_info_read(multi_, &queued) : nullptr;
+      if (message == nullptr || queued > 0) {
+        KLOG(Fatal) << "curl_multi_info_read returned " << static_cast<const void*>(message)
+                    << ", msgs_in_queue=" << queued << ".";
+        result = NETWORK_FAILED;
+      } else if (message->data.result != CURLE_OK) {
+        const int code = message->data.result;
+        KLOG(Info) << "curl_multi_info_read failed with result=" << code << " "
+                   << curl_easy_strerror(message->data.result) << ".";
+        result = TlsFailures().count(code) ? SSL_FAILED : NETWORK_FAILED;
+      }
+      RemoveHandle();
+      break;
+    }
+    default:
+      RemoveHandle();
+      result = NETWORK_FAILED;
+      break;
+  }
+  Cleanup();
+  if (state_ != kClosed) state_ = kOpened;
+  return result;
+}
+
+void URLProcessorImpl::RemoveHandle() {
+  if (multi_ != nullptr && easy_ != nullptr) curl_multi_remove_handle(multi_, easy_);
+}
+
+void URLProcessorImpl::DiscardBuffered() {
+  overflow_.clear();
+  overflow_offset_ = 0;
+}
+
+void URLProcessorImpl::Cleanup() {
+  if (headers_list_) curl_slist_free_all(headers_list_);
+  if (resolve_list_) curl_slist_free_all(resolve_list_);
+  if (recipients_) curl_slist_free_all(recipients_);
+  headers_list_ = resolve_list_ = recipients_ = nullptr;
+  if (form_) curl_mime_free(static_cast<curl_mime*>(form_));
+  form_ = nullptr;
+  if (upload_file_) std::fclose(upload_file_);
+  upload_file_ = nullptr;
+  progress_ = nullptr;
+  reply_ = nullptr;
+  write_source_ = nullptr;
+  write_remaining_ = 0;
+}
+
+// ---------------------------------------------------------------- engine callbacks
+
+size_t URLProcessorImpl::Receive(const char* data, size_t size) {
+  if (stop_.load()) return 0;
+  if (input_length_ < 0) {
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+        length >= 0) {
+      input_length_ = length;
+    }
+  }
+  if (state_ == kReading) {
+    const size_t n = std::min(size, read_room_);
+    if (n > 0) {
+      std::memcpy(read_target_ + read_count_, data, n);
+      read_count_ += n;
+      read_room_ -= n;
+    }
+    if (n < size) overflow_.append(data + n, size - n);
+  } else if (reply_ != nullptr) {
+    reply_->append(data, size);
+  } else {
+    std::string encoded;
+    utils::PercentEncode(std::string_view(data, size), &encoded, true);
+    KLOG(Info) << "Additional data received: \"" << encoded << "\".";
+  }
+  return size;
+}
+
+size_t URLProcessorImpl::ReceiveHeader(const char* data, size_t size) {
+  if (response_headers_ != nullptr) response_headers_->append(data, size);
+  return size;
+}
+
+size_t URLProcessorImpl::Send(char* buffer, size_t size) {
+  if (stop_.load()) return CURL_READFUNC_ABORT;
+  if (write_in_progress_ && !source_consumed_) {
+    const size_t n = std::min(size, write_remaining_);
+    std::memcpy(buffer, write_source_, n);
+    write_source_ += n;
+    write_remaining_ -= n;
+    if (write_remaining_ == 0) source_consumed_ = true;
+    return n;
+  }
+  KLOG(Info) << (write_in_progress_
+                     ? "Writing paused."
+                     : "Writing paused. Send() called prematurely with no active transfer.");
+  state_ = kWritePaused;
+  return CURL_READFUNC_PAUSE;
+}
+
+int URLProcessorImpl::XferInfo(int64_t dltotal, int64_t dlnow, int64_t ultotal, int64_t ulnow) {
+  if (progress_ && ultotal > 0) {
+    const int64_t total = dltotal + ultotal;
+    const int value = static_cast<int>((dlnow + ulnow) * 1000 / total);
+    if (value != last_progress_) {
+      last_progress_ = value;
+      progress_(value);
+    }
+  }
+  return stop_.load() ? 1 : 0;
+}
+
+// ---------------------------------------------------------------- factory
+
+URLProcessorFactoryImpl::URLProcessorFactoryImpl(std::string user_agent, std::string client_id)
+    : URLProcessorFactory(std::move(user_agent), std::move(client_id)) {}
+
+URLProcessorFactoryImpl::~URLProcessorFactoryImpl() = default;
+
+template <class Visit>
+void URLProcessorFactoryImpl::ForEachLive(const Visit& visit) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  processors_.erase(std::remove_if(processors_.begin(), processors_.end(),
+                                   [](const auto& weak) { return weak.expired(); }),
+                    processors_.end());
+  for (const auto& weak : processors_) {
+    if (auto processor = weak.lock()) visit(processor.get());
+  }
+}
+
+std::shared_ptr<URLProcessor> URLProcessorFactoryImpl::CreateUrlProcessor(bool flag) {
+  const std::string user_agent = GetUserAgent();
+  const std::string client_id = GetClientId();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!tls_logged_) {
+    tls_logged_ = true;
+    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+    KLOG(Info) << "Using SSL: " << (info && info->ssl_version ? info->ssl_version : "none");
+  }
+  processors_.erase(std::remove_if(processors_.begin(), processors_.end(),
+                                   [](const auto& weak) { return weak.expired(); }),
+                    processors_.end());
+  std::shared_ptr<URLProcessorImpl> processor(new URLProcessorImpl(flag, user_agent, client_id));
+  processor->SetVerboseLogs(verbose_);
+  processor->SetAuthInfo(auth_);
+  processors_.push_back(processor);
+  return processor;
+}
+
+void URLProcessorFactoryImpl::ResetCallbacks() {
+  ForEachLive([](URLProcessor* processor) { processor->ResetCallbacks(); });
+}
+
+void URLProcessorFactoryImpl::StopAllProcessors() {
+  ForEachLive([](URLProcessor* processor) { processor->Stop(); });
+}
+
+void URLProcessorFactoryImpl::SetAuthInfo(std::shared_ptr<AuthInfoProvider> auth) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auth_ = std::move(auth);
+}
+
+std::shared_ptr<URLProcessorFactory> URLProcessorFactoryImpl::Clone() const {
+  auto clone = std::make_shared<URLProcessorFactoryImpl>(GetUserAgent(), GetClientId());
+  std::lock_guard<std::mutex> lock(mutex_);
+  clone->verbose_ = verbose_;
+  clone->tls_logged_ = tls_logged_;
+  return clone;
+}
+
+void URLProcessorFactoryImpl::SetVerboseLogs(bool verbose) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  verbose_ = verbose;
+}
