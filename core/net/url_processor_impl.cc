@@ -115,7 +115,19 @@ std::string MaskSecretHeaders(std::string_view text) {
   return out;
 }
 
-int CurlTrace(CURL*, curl_infotype type, char* data, size_t size, void*) {
+// With hiding on, the request line's query goes the way of logged URLs.
+std::string HideRequestLineTokens(std::string text) {
+  const size_t line_end = text.find('\n');
+  const size_t question = text.find('?');
+  if (question == std::string::npos || question > line_end) return text;
+  const size_t version = text.rfind(" HTTP/", line_end);
+  if (version == std::string::npos || version < question) return text;
+  if (text.substr(question, version - question).find("token") == std::string::npos) return text;
+  text.replace(question + 1, version - question - 1, "<hidden get parameters>");
+  return text;
+}
+
+int CurlTrace(CURL*, curl_infotype type, char* data, size_t size, void* hide) {
   const std::string_view text(data, size);
   switch (type) {
     case CURLINFO_TEXT:
@@ -125,7 +137,9 @@ int CurlTrace(CURL*, curl_infotype type, char* data, size_t size, void*) {
       KLOG(Info) << "[CURL_VERBOSE] <= Recv header\nCURL: " << MaskSecretHeaders(text);
       break;
     case CURLINFO_HEADER_OUT:
-      KLOG(Info) << "[CURL_VERBOSE] => Send header\nCURL: " << MaskSecretHeaders(text);
+      KLOG(Info) << "[CURL_VERBOSE] => Send header\nCURL: "
+                 << (*static_cast<bool*>(hide) ? HideRequestLineTokens(MaskSecretHeaders(text))
+                                               : MaskSecretHeaders(text));
       break;
     case CURLINFO_DATA_IN:
       KLOG(Info) << "[CURL_VERBOSE] <= Recv data  " << size << "bytes";
@@ -567,6 +581,7 @@ bool URLProcessorImpl::InitCurl(const DispatcherUrl& url, bool use_auth, const c
   }
   if (verbose_) {
     curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &CurlTrace);
+    curl_easy_setopt(easy, CURLOPT_DEBUGDATA, &hide_tokens_);
     curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
   }
   if (resolve_list_ != nullptr) {
