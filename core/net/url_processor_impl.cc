@@ -30,6 +30,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr char kCookieEngineCookie[] =
+    "Set-Cookie: korvo_cookie_engine=on; domain=cookie-engine.invalid; path=/";
+
 // The libcurl result codes that mean TLS failed.
 const std::set<int>& TlsFailures() {
   static const std::set<int> kCodes = {35, 53, 58, 59, 60, 64, 66, 77, 82, 83};
@@ -453,6 +456,7 @@ void URLProcessorImpl::Close() {
   if (easy_) curl_easy_cleanup(easy_);
   if (multi_) curl_multi_cleanup(multi_);
   easy_ = multi_ = nullptr;
+  cookies_enabled_ = false;
   state_ = kClosed;
 }
 
@@ -716,7 +720,14 @@ void URLProcessorImpl::Get(const DispatcherUrl& url, bool use_auth, bool verify_
     return;
   }
   curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
-  curl_easy_setopt(easy_, CURLOPT_COOKIEFILE, "");
+  // The cookie engine, once per handle (it survives curl_easy_reset). It is
+  // turned on with a cookie for a domain that cannot exist rather than with
+  // an empty cookie file name: libcurl keeps the list of such file names
+  // after the handle is gone.
+  if (!cookies_enabled_) {
+    curl_easy_setopt(easy_, CURLOPT_COOKIELIST, kCookieEngineCookie);
+    cookies_enabled_ = true;
+  }
   StartTransfer("get", RangeText(range), kReading);
   curl_slist* cookies = nullptr;
   if (curl_easy_getinfo(easy_, CURLINFO_COOKIELIST, &cookies) == CURLE_OK) {
@@ -730,6 +741,7 @@ void URLProcessorImpl::Get(const DispatcherUrl& url, bool use_auth, bool verify_
         if (tab == std::string_view::npos) break;
         start = tab + 1;
       }
+      if (fields.size() > 5 && fields[5] == "korvo_cookie_engine") continue;
       KLOG(Info) << "cookie: " << fields[0] << " " << (fields.size() > 5 ? fields[5] : "")
                  << "=<masked>";
     }

@@ -201,6 +201,7 @@ class KORVO_EXPORT URLProcessorImpl : public URLProcessor {
   std::string* reply_ = nullptr;
   int64_t input_length_ = -1;
   bool hide_tokens_ = false;
+  bool cookies_enabled_ = false;
   bool follow_redirects_ = false;
   bool no_accept_header_ = false;
   bool no_content_type_header_ = false;
