@@ -105,10 +105,19 @@ QString Place(bool in_cloud) { return " " + Tr(in_cloud ? "в Veltra" : "на П
 bool ChildNode::SetName(std::string&& name) { return SetName(std::string_view(name)); }
 
 bool ChildNode::SetName(std::string_view name) {
+  tree_internal::NodeName made;
+  if (!MakeName(name, &made)) {
+    name_.Clear();
+    return false;
+  }
+  name_.Swap(made);
+  return true;
+}
+
+bool ChildNode::MakeName(std::string_view name, tree_internal::NodeName* out) {
   std::string lowercase;
   bool already = false;
   if (!LowercaseIfNeeded(name, &lowercase, &already)) {
-    name_.Clear();
     KLOG(Fail) << "Failed to convert \"" << name
                << "\" to lowercase while constructing tree node.";
     TallyLogger::instance().SendMetric("failed_convert_to_lowercase", 1, std::string(name));
@@ -116,13 +125,11 @@ bool ChildNode::SetName(std::string_view name) {
   }
   if (already || lowercase == name) lowercase.clear();
   try {
-    if (!name_.Set(name, lowercase)) {
-      name_.Clear();
+    if (!out->Set(name, lowercase)) {
       KLOG(Fatal) << "Name too long for a tree node: " << name.size() << " bytes.";
       return false;
     }
   } catch (const std::bad_alloc&) {
-    name_.Clear();
     KLOG(Fatal) << "Failed to allocate a tree node name.";
     return false;
   }
@@ -326,8 +333,9 @@ QString FileNode::StatusToString(FileStatus status, bool in_cloud) {
   return Tr("Ошибка");
 }
 
-FileNode* FileNode::Clone() const {
-  auto* copy = new FileNode(size_, hash_, time_, inode_, readonly_ == kReadonly, offline_);
+UniqueNodePtr<FileNode> FileNode::Clone() const {
+  auto copy = std::make_unique<FileNode>(size_, hash_, time_, inode_, readonly_ == kReadonly,
+                                         offline_);
   copy->name_.Set(name_.name(), name_.lowercase());
   copy->exists_ = exists_;
   copy->changed_ = changed_;
@@ -473,7 +481,9 @@ ResultInsert FolderNode::InsertTry(UniqueNodePtr<Node>&& node, ChildIter<Node>* 
   // From here on every failure takes the node out of the name set again.
   Node* raw = owned.get();
   if constexpr (std::is_same_v<Node, FolderNode>) {
-    if (!raw->HandInodeCollection(inodes_, /*include_self=*/true)) {
+    // A detached folder that holds a collection was made a root with it, so
+    // it is not registered there itself.
+    if (!raw->HandInodeCollection(inodes_, /*self_in_new=*/true, /*self_in_old=*/false)) {
       KLOG(Fatal) << "Failed to manage inodes in folder (while inserting): " << raw->GetName();
       set.erase(raw->GetName());
       return give_back(ResultInsert::FailedInodes);
@@ -491,7 +501,7 @@ ResultInsert FolderNode::InsertTry(UniqueNodePtr<Node>&& node, ChildIter<Node>* 
       KLOG(Fatal) << "Failed to index " << KindOf<Node>() << " " << raw->GetName() << ": "
                   << e.what();
       if constexpr (std::is_same_v<Node, FolderNode>) {
-        raw->HandInodeCollection(nullptr, true);
+        raw->HandInodeCollection(nullptr, /*self_in_new=*/false, /*self_in_old=*/true);
       } else if (inodes_ && raw->GetInode() != 0) {
         RemoveFromInodeCollection(inodes_.get(), raw);
       }
@@ -536,7 +546,7 @@ Node* FolderNode::Remove(ChildIter<Node>* it) {
   node->AddChangesUp(-counts.changes);
   node->AddErrorsUp(-counts.reload_sync_errors, -counts.other_errors);
   if constexpr (std::is_same_v<Node, FolderNode>) {
-    node->HandInodeCollection(nullptr, /*include_self=*/true);
+    node->HandInodeCollection(nullptr, /*self_in_new=*/false, /*self_in_old=*/true);
   } else {
     if (inodes_ && node->GetInode() != 0) RemoveFromInodeCollection(inodes_.get(), node);
   }
@@ -564,46 +574,52 @@ ResultInsert FolderNode::RenameTry(ChildIter<Node>* it, std::string&& new_name) 
     KLOG(Fatal) << "Corrupted internal tree structure, not a child: " << node->GetName();
     return ResultInsert::FailedOther;
   }
+  // Everything that can refuse the rename is checked before the node leaves
+  // its structures; what remains can fail only for want of memory.
+  tree_internal::NodeName new_name_block;
+  if (!ChildNode::MakeName(new_name, &new_name_block)) return ResultInsert::FailedLowercase;
+  auto taken = set.find(new_name_block.name());
+  if (taken != set.end() && *taken != node) {
+    *it = {position, node};
+    return ResultInsert::AlreadyExists;
+  }
+  auto index_entry = index.end();
   if (!node->NameIsLowercase()) {
     auto [first, last] = index.equal_range(node->GetNameLowercase());
-    auto entry = std::find(first, last, node);
-    if (entry == last) {
+    index_entry = std::find(first, last, node);
+    if (index_entry == last) {
       KLOG(Fatal) << "Inconsistent node lowercase, not found \"" << node->GetNameLowercase()
                   << "\"";
       return ResultInsert::FailedOther;
     }
-    index.erase(entry);
   }
+  if (index_entry != index.end()) index.erase(index_entry);
   set.erase(position);
-
   tree_internal::NodeName old_name;
   old_name.Swap(node->name_);
-  // Puts the node back under its old name; the structures had room for it.
-  auto put_back = [&](ResultInsert result) {
-    node->name_.Swap(old_name);
-    auto back = set.insert(node).first;
-    if (!node->NameIsLowercase()) index.insert(node);
-    *it = {back, node};
-    return result;
-  };
+  node->name_.Swap(new_name_block);
   try {
-    if (!node->SetName(std::move(new_name))) return put_back(ResultInsert::FailedLowercase);
-    auto [renamed, inserted] = set.insert(node);
-    if (!inserted) return put_back(ResultInsert::AlreadyExists);
-    if (!node->NameIsLowercase()) {
-      try {
-        index.insert(node);
-      } catch (...) {
-        set.erase(renamed);
-        throw;
-      }
-    }
+    auto renamed = set.insert(node).first;
+    if (!node->NameIsLowercase()) index.insert(node);
     *it = {renamed, node};
     return ResultInsert::Inserted;
   } catch (const std::exception& e) {
     KLOG(Fatal) << "Failed to rename " << KindOf<Node>() << ": " << e.what();
-    return put_back(ResultInsert::FailedOther);
   }
+  // Back under the old name. A tree that cannot even do that has lost the
+  // node's place for good; carrying on would lose the node silently.
+  set.erase(node);
+  tree_internal::LowercaseIndexErase(index, node);
+  node->name_.Swap(old_name);
+  try {
+    set.insert(node);
+    if (!node->NameIsLowercase()) index.insert(node);
+    *it = {set.find(node->GetName()), node};
+  } catch (...) {
+    KLOG(Fatal) << "Failed to put back " << KindOf<Node>() << " after a failed rename.";
+    std::terminate();
+  }
+  return ResultInsert::FailedOther;
 }
 
 // Insertion through the folder's own (possibly overridden) slot.
@@ -783,17 +799,18 @@ UniqueNodePtr<Node> FolderNode::Detach(ChildIter<Node> it, ChildIter<Node>* next
     KLOG(Fatal) << "Failed to detach " << KindOf<Node>() << ", iter set to end.";
     return nullptr;
   }
-  const auto& set = TreeOps<Node>::Set(*this);
-  auto following = std::next(it.it);
-  Node* next_node = following != set.end() ? *following : nullptr;
   UniqueNodePtr<Node> node;
   if constexpr (std::is_same_v<Node, FileNode>) {
     node.reset(RemoveFile(&it));
   } else {
     node.reset(RemoveFolder(&it));
   }
-  // Removal invalidates the set's iterators: find the follower again.
-  if (next && node && next_node) *next = {set.find(next_node->GetName()), next_node};
+  // The caller's iterator may be stale; the follower is found by name.
+  if (next && node) {
+    const auto& set = TreeOps<Node>::Set(*this);
+    auto following = set.upper_bound(node->GetName());
+    if (following != set.end()) *next = {following, *following};
+  }
   return node;
 }
 
@@ -1354,17 +1371,22 @@ void FolderNode::UnregisterInodesDown(InodeCollection* collection, bool include_
 }
 
 bool FolderNode::HandInodeCollection(const std::shared_ptr<InodeCollection>& collection,
-                                     bool include_self) {
+                                     bool self_in_new, bool self_in_old) {
   if (collection == inodes_) {
+    // Same collection: only this folder's own registration may change.
+    if (collection && inode_ != 0 && self_in_new != self_in_old) {
+      if (self_in_new && !AddToInodeCollection(collection.get(), this)) return false;
+      if (!self_in_new) RemoveFromInodeCollection(collection.get(), this);
+    }
     ForEachFolderDown(this, [&](const FolderNode* f) {
       const_cast<FolderNode*>(f)->inodes_ = collection;
     });
     return true;
   }
-  if (inodes_) UnregisterInodesDown(inodes_.get(), include_self);
-  if (collection && !RegisterInodesDown(collection.get(), include_self)) {
+  if (inodes_) UnregisterInodesDown(inodes_.get(), self_in_old);
+  if (collection && !RegisterInodesDown(collection.get(), self_in_new)) {
     // Leave the subtree registered nowhere rather than half registered.
-    ForgetInodesDown(collection.get(), include_self);
+    ForgetInodesDown(collection.get(), self_in_new);
     return false;
   }
   ForEachFolderDown(this, [&](const FolderNode* f) {
@@ -1374,7 +1396,8 @@ bool FolderNode::HandInodeCollection(const std::shared_ptr<InodeCollection>& col
 }
 
 bool FolderNode::SetControlledInodeCollection(std::shared_ptr<InodeCollection> collection) {
-  return HandInodeCollection(collection, /*include_self=*/parent_ != nullptr);
+  // A folder in a tree is registered in its collection; a root is not.
+  return HandInodeCollection(collection, parent_ != nullptr, parent_ != nullptr);
 }
 
 void FolderNode::InvalidateInodesDown() {
@@ -1422,12 +1445,30 @@ void FolderNode::Clear() {
 
 bool FolderNode::DeepCopyContentFrom(const FolderNode* other) {
   if (other == this) return true;
+  // A copy into its own subtree would never end, and clearing an ancestor
+  // of the source would destroy it.
+  for (const FolderNode* f = this; f != nullptr; f = f->parent_) {
+    if (f == other) {
+      KLOG(Fatal) << "DeepCopyContentFrom: the source holds the target.";
+      return false;
+    }
+  }
+  for (const FolderNode* f = other; f != nullptr; f = f->parent_) {
+    if (f == this) {
+      KLOG(Fatal) << "DeepCopyContentFrom: the target holds the source.";
+      return false;
+    }
+  }
   Clear();
+  return CopyChildrenFrom(other);
+}
+
+bool FolderNode::CopyChildrenFrom(const FolderNode* other) {
   bool ok = true;
   for (const FileNode* file : other->files_) {
     UniqueNodePtr<FileNode> copy;
     try {
-      copy.reset(file->Clone());
+      copy = file->Clone();
     } catch (const std::bad_alloc&) {
       KLOG(Fatal) << "Failed allocate node.";
       return false;
@@ -1464,7 +1505,7 @@ bool FolderNode::DeepCopyContentFrom(const FolderNode* other) {
       ok = false;
       continue;
     }
-    ok = where.node->DeepCopyContentFrom(folder) && ok;
+    ok = where.node->CopyChildrenFrom(folder) && ok;
   }
   return ok;
 }

@@ -110,6 +110,18 @@ using ChildSet = absl::btree_set<Node*, NameLess<Node>>;
 template <class Node>
 using LowercaseIndex = absl::btree_multiset<Node*, LowercaseLess<Node>>;
 
+// Removes |node|'s own entry from |index|, if it has one.
+template <class Node>
+void LowercaseIndexErase(LowercaseIndex<Node>& index, Node* node) {
+  auto [first, last] = index.equal_range(node->GetNameLowercase());
+  for (auto it = first; it != last; ++it) {
+    if (*it == node) {
+      index.erase(it);
+      return;
+    }
+  }
+}
+
 }  // namespace tree_internal
 
 // A child found by a lookup: its position in the parent's name set and the
@@ -192,6 +204,8 @@ class KORVO_EXPORT ChildNode {
   // fails, which leaves the node without a name.
   bool SetName(std::string&& name);
   bool SetName(std::string_view name);
+  // The name block SetName would store, without touching the node.
+  static bool MakeName(std::string_view name, tree_internal::NodeName* out);
 
   static bool AddToInodeCollection(InodeCollection* collection, FileNode* node);
   static bool AddToInodeCollection(InodeCollection* collection, FolderNode* node);
@@ -278,7 +292,7 @@ class KORVO_EXPORT FileNode : public ChildNode {
 
  private:
   friend class FolderNode;
-  FileNode* Clone() const;
+  UniqueNodePtr<FileNode> Clone() const;
 
   ReadonlyStatus readonly_ = kNotReadonly;
   FileStatus status_ = kStatusOk;
@@ -539,7 +553,9 @@ class KORVO_EXPORT FolderNode : public ChildNode {
   // registrations of the subtree's nodes (this folder's own too when
   // |include_self|) from the collection held so far.
   bool HandInodeCollection(const std::shared_ptr<InodeCollection>& collection,
-                           bool include_self);
+                           bool self_in_new, bool self_in_old);
+  // Copies the children of |other| below this folder (nothing is cleared).
+  bool CopyChildrenFrom(const FolderNode* other);
   bool RegisterInodesDown(InodeCollection* collection, bool include_self);
   void UnregisterInodesDown(InodeCollection* collection, bool include_self);
   // Drops whatever of the subtree |collection| holds, without complaint.

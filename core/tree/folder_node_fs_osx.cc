@@ -125,9 +125,10 @@ ResultInsert Shared::Insert(FolderNodeFS_OSX& folder, UniqueNodePtr<Node>&& node
   std::string nfc;
   bool is_nfc = false;
   if (!Normalize(owned->GetName(), &nfc, &is_nfc)) return give_back(ResultInsert::FailedLowercase);
+  // A sibling with the same composed form, stored composed or not.
   auto& map = OsxOps<Node>::Map(folder);
-  if (is_nfc ? map.count(nfc) != 0
-             : !OsxOps<Node>::PlainFind(folder, nfc, false, nullptr).IsEnd()) {
+  if (map.count(nfc) != 0 ||
+      (!is_nfc && !OsxOps<Node>::PlainFind(folder, nfc, false, nullptr).IsEnd())) {
     return give_back(ResultInsert::AlreadyExists);
   }
   ChildIter<Node> ignored;

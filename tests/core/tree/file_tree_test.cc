@@ -430,6 +430,13 @@ TEST(FolderNodeFsOsxTest, LookupsIgnoreTheNormalizationForm) {
   EXPECT_TRUE(osx->ValidateNormKeys());
   EXPECT_EQ(nullptr, root->GetFile(kComposed, false));
 
+  // Two decomposed spellings of one composed name: ANGSTROM SIGN and A with
+  // a combining ring both compose to U+00C5.
+  UniqueNodePtr<FolderNode> angstrom = FolderNodeFS_OSX::MakeRoot();
+  ASSERT_TRUE(angstrom->CreateFile("\xe2\x84\xab", &where, 0, SomeHash(), 0, 0, false, false));
+  EXPECT_FALSE(angstrom->CreateFile("A\xcc\x8a", &where, 0, SomeHash(), 0, 0, false, false));
+  EXPECT_TRUE(static_cast<FolderNodeFS_OSX*>(angstrom.get())->ValidateNormKeys());
+
   UniqueNodePtr<FolderNode> copy = FolderNodeFS_OSX::MakeRoot();
   ASSERT_TRUE(copy->CreateFile(kDecomposed, &where, 0, SomeHash(), 0, 0, false, false));
   UniqueNodePtr<FolderNode> target = FolderNodeFS_OSX::MakeRoot();
@@ -440,6 +447,64 @@ TEST(FolderNodeFsOsxTest, LookupsIgnoreTheNormalizationForm) {
   EXPECT_TRUE(static_cast<FolderNodeFS_OSX*>(target.get())->ValidateNormKeys());
   EXPECT_EQ(nullptr, target->GetFile(kComposed, false));
   EXPECT_TRUE(Validate(*root));
+}
+
+TEST(FileTreeTest, DetachingWithAStaleIteratorFindsTheFollowerByName) {
+  Tree tree;
+  FolderNode* root = tree.root.get();
+  tree.File(root, "a");
+  ChildIter<FileNode> a = root->FindFile("a", false);
+  for (int i = 0; i < 200; ++i) tree.File(root, "f" + std::to_string(i));  // |a.it| goes stale
+  ChildIter<FileNode> next;
+  UniqueNodePtr<FileNode> detached = root->DetachFile(a, &next);
+  ASSERT_NE(nullptr, detached);
+  ASSERT_FALSE(next.IsEnd());
+  EXPECT_EQ("f0", next->GetName());
+}
+
+TEST(FileTreeTest, DeepCopyRefusesOverlappingTrees) {
+  Tree tree;
+  FolderNode* root = tree.root.get();
+  FolderNode* a = tree.Folder(root, "a");
+  tree.File(a, "x");
+  LogWatch watch;
+  EXPECT_FALSE(root->DeepCopyContentFrom(a));
+  EXPECT_FALSE(a->DeepCopyContentFrom(root));
+  EXPECT_EQ(2u, watch.fatals());
+  EXPECT_EQ(a, root->GetFolder("a", false));
+  EXPECT_NE(nullptr, a->GetFile("x", false));
+}
+
+TEST(FileTreeTest, DeepCopyKeepsNestedStatuses) {
+  Tree source;
+  FolderNode* a = source.Folder(source.root.get(), "a");
+  FolderNode* b = source.Folder(a, "b");
+  b->SetStatus(FolderNode::kBadName);
+  source.File(b, "f")->SetStatus(FileNode::kVirus);
+  Tree copy;
+  ASSERT_TRUE(copy.root->DeepCopyContentFrom(source.root.get()));
+  EXPECT_EQ(FolderNode::kBadName, copy.root->GetFolderAtPath("a/b", false)->GetStatus());
+  EXPECT_EQ(FileNode::kVirus, copy.root->GetFileAtPath("a/b/f", false)->GetStatus());
+  EXPECT_EQ(2u, copy.root->CountErrors());
+}
+
+TEST(FileTreeTest, AFormerRootJoinsTheCollectionWithItsOwnInode) {
+  Tree tree;
+  // A named folder outside any tree, made the root of its own collection.
+  FolderNode helper(0, 0, false, false);
+  ChildIter<FolderNode> made;
+  ASSERT_TRUE(helper.CreateFolder("sub", &made, 5, 0, false, false));
+  UniqueNodePtr<FolderNode> sub = helper.DetachFolder(made);
+  ChildIter<FileNode> file;
+  ASSERT_TRUE(sub->CreateFile("f", &file, 0, SomeHash(), 0, 6, false, false));
+  LogWatch watch;
+  ASSERT_TRUE(sub->SetControlledInodeCollection(tree.inodes));  // a root: files only
+  EXPECT_EQ(file.node, tree.inodes->GetFileByInode(6));
+  EXPECT_EQ(nullptr, tree.inodes->GetFolderByInode(5));
+  ChildIter<FolderNode> where;
+  ASSERT_TRUE(tree.root->InsertFolder(std::move(sub), &where));
+  EXPECT_EQ(where.node, tree.inodes->GetFolderByInode(5));
+  EXPECT_EQ(0u, watch.fatals());
 }
 
 // ---------------------------------------------------------------- randomized
