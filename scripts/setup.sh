@@ -12,6 +12,9 @@ packages=(
   libabsl-dev libsparsehash-dev
   libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
   python3
+  # Real servers the request engine is tested against, and curl for its
+  # benchmark.
+  nginx-light tinyproxy dante-server microsocks openssl curl ca-certificates
 )
 
 missing=()

@@ -14,7 +14,8 @@ DispatcherUrl::DispatcherUrl(const std::string& url, const std::string& ip) : ip
   const QString scheme = parsed.scheme();
   if (!parsed.host().isEmpty() && (scheme == scheme_http || scheme == scheme_https)) {
     resolver_valid_ = true;
-    port_ = scheme == scheme_http ? kPortHttp : kPortHttps;
+    // An explicit port in the URL is the one the pinned entry must name.
+    port_ = parsed.port(scheme == scheme_http ? kPortHttp : kPortHttps);
   } else {
     KLOG(Fatal) << "Dispatcher invalid url " << url << ".";
   }

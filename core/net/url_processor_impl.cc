@@ -381,6 +381,13 @@ NetworkSettings URLProcessorImpl::GetSettings() {
   return G().settings;
 }
 
+void URLProcessorImpl::ResetSystemProxyCacheForTesting() {
+  std::lock_guard<std::mutex> lock(G().proxy_mutex);
+  G().proxy_found = false;
+  G().proxy.clear();
+  G().bypass.clear();
+}
+
 void URLProcessorImpl::SetSslVerifyActive(bool active) { G().verify_disabled.store(!active); }
 bool URLProcessorImpl::GetSslVerifyActive() { return !G().verify_disabled.load(); }
 

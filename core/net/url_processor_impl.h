@@ -49,6 +49,8 @@ class KORVO_EXPORT URLProcessorImpl : public URLProcessor {
   // added; may be called before or after the first handshake.
   static int AddTrustedRootCertificates(const std::string& pem);
   static bool AddX509CertToStore(const char* data, int length, x509_store_st* store, bool der);
+  // Makes the next exchange read the system proxy configuration again.
+  static void ResetSystemProxyCacheForTesting();
 
   // Logs the engine's trace of every exchange (secrets in headers masked).
   void SetVerboseLogs(bool verbose);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace testing_env {
@@ -28,10 +29,17 @@ ServerProcess::ServerProcess(const std::vector<std::string>& argv) {
   close(from_child[1]);
   stdin_fd_ = to_child[1];
   FILE* out = fdopen(from_child[0], "r");
-  char line[128] = {};
+  char line[256] = {};
   if (out != nullptr && std::fgets(line, sizeof(line), out) != nullptr &&
       std::strncmp(line, "PORT ", 5) == 0) {
-    port_ = std::atoi(line + 5);
+    char* cursor = line + 5;
+    while (*cursor != '\0' && *cursor != '\n') {
+      char* end = nullptr;
+      const long port = std::strtol(cursor, &end, 10);
+      if (end == cursor) break;
+      ports_.push_back(static_cast<int>(port));
+      cursor = end;
+    }
   }
   if (out != nullptr) std::fclose(out);
 }
@@ -46,7 +54,7 @@ ServerProcess::~ServerProcess() {
 }
 
 std::string ServerProcess::Url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+  return "http://127.0.0.1:" + std::to_string(port()) + path;
 }
 
 }  // namespace testing_env

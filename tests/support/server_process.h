@@ -8,7 +8,7 @@
 
 namespace testing_env {
 
-// A server started by a test: a child process that prints "PORT <n>" on its
+// A server started by a test: a child process that prints "PORT <n>..." on its
 // standard output once it listens on 127.0.0.1. It is killed (and waited
 // for) when this object goes.
 class ServerProcess {
@@ -18,19 +18,26 @@ class ServerProcess {
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
 
-  int port() const { return port_; }
-  bool ok() const { return port_ > 0; }
+  // The first port the server printed, or the |index|th.
+  int port(size_t index = 0) const { return index < ports_.size() ? ports_[index] : 0; }
+  bool ok() const { return !ports_.empty() && ports_[0] > 0; }
   std::string Url(const std::string& path) const;
 
  private:
   pid_t pid_ = -1;
   int stdin_fd_ = -1;
-  int port_ = 0;
+  std::vector<int> ports_;
 };
 
 // The scripted HTTP server of tests/support.
 inline std::vector<std::string> ScriptedHttpServerCommand() {
   return {"python3", KORVO_SOURCE_DIR "/tests/support/scripted_http_server.py"};
+}
+
+// A real server (nginx, tinyproxy, socks5, socks4) configured in |dir|.
+inline std::vector<std::string> RealServerCommand(const std::string& kind,
+                                                  const std::string& dir) {
+  return {"python3", KORVO_SOURCE_DIR "/tests/support/real_servers.py", kind, dir};
 }
 
 }  // namespace testing_env
