@@ -239,20 +239,24 @@ bool FileNode::SetHash(const SomeHash& hash) {
   return true;
 }
 
-bool FileNode::SetInode(uint64_t inode) {
-  if (inode == inode_) return true;
-  InodeCollection* collection = parent_ ? parent_->GetControlledInodeCollection().get() : nullptr;
+template <class Node>
+bool ChildNode::ChangeInode(Node* node, uint64_t inode, InodeCollection* collection) {
+  if (inode == node->inode_) return true;
   if (collection == nullptr) {
-    inode_ = inode;
+    node->inode_ = inode;
     return true;
   }
-  if (inode_ != 0 && !RemoveFromInodeCollection(collection, this)) return false;
-  inode_ = inode;
-  if (inode_ != 0 && !AddToInodeCollection(collection, this)) {
-    inode_ = 0;
+  if (node->inode_ != 0 && !RemoveFromInodeCollection(collection, node)) return false;
+  node->inode_ = inode;
+  if (inode != 0 && !AddToInodeCollection(collection, node)) {
+    node->inode_ = 0;
     return false;
   }
   return true;
+}
+
+bool FileNode::SetInode(uint64_t inode) {
+  return ChangeInode(this, inode, parent_ ? parent_->GetControlledInodeCollection().get() : nullptr);
 }
 
 bool FileNode::SetReadonly(bool readonly) {
@@ -1150,19 +1154,7 @@ bool FolderNode::SetNeedsUpdate(bool needs_update) {
 }
 
 bool FolderNode::SetInode(uint64_t inode) {
-  if (inode == inode_) return true;
-  InodeCollection* collection = parent_ ? parent_->inodes_.get() : nullptr;
-  if (collection == nullptr) {
-    inode_ = inode;
-    return true;
-  }
-  if (inode_ != 0 && !RemoveFromInodeCollection(collection, this)) return false;
-  inode_ = inode;
-  if (inode_ != 0 && !AddToInodeCollection(collection, this)) {
-    inode_ = 0;
-    return false;
-  }
-  return true;
+  return ChangeInode(this, inode, parent_ ? parent_->inodes_.get() : nullptr);
 }
 
 FileSystem::FolderProperties FolderNode::GetProperties() const {

@@ -212,6 +212,9 @@ class KORVO_EXPORT ChildNode {
   static bool RemoveFromInodeCollection(InodeCollection* collection, FileNode* node);
   static bool RemoveFromInodeCollection(InodeCollection* collection, FolderNode* node);
   static void ForgetInode(InodeCollection* collection, FileNode* node);
+  // Moves |node|'s registration in |collection| (may be null) to |inode|.
+  template <class Node>
+  static bool ChangeInode(Node* node, uint64_t inode, InodeCollection* collection);
   static void ForgetInode(InodeCollection* collection, FolderNode* node);
 
   // Adds |delta| to the changed-children counters from the parent up.
