@@ -14,12 +14,14 @@
 #include "core/net/dispatcher_url.h"
 #include "core/net/url_processor_impl.h"
 #include "tests/support/log_watch.h"
+#include "tests/support/read_all.h"
 #include "tests/support/server_process.h"
 #include "tests/support/test_env.h"
 
 namespace {
 
 using testing_env::ReadFile;
+using testing_env::ReadAll;
 using testing_env::ServerProcess;
 using testing_env::WriteFile;
 
@@ -29,15 +31,6 @@ std::string Pattern(size_t n) {
   return out;
 }
 
-InputStream::Result ReadAll(URLProcessor* processor, std::string* out, size_t buffer = 256 * 1024) {
-  std::vector<unsigned char> chunk(buffer);
-  for (;;) {
-    unsigned int read = 0;
-    const InputStream::Result result = processor->Read(chunk.data(), chunk.size(), &read);
-    out->append(reinterpret_cast<char*>(chunk.data()), read);
-    if (result != InputStream::kData) return result;
-  }
-}
 
 class RealServersTest : public ::testing::Test {
  protected:

@@ -13,11 +13,13 @@
 #include "core/net/json_xml.h"
 #include "core/net/url_processor_impl.h"
 #include "tests/support/log_watch.h"
+#include "tests/support/read_all.h"
 #include "tests/support/server_process.h"
 
 namespace {
 
 using testing_env::LogWatch;
+using testing_env::ReadAll;
 using testing_env::ServerProcess;
 
 std::string Pattern(size_t n) {
@@ -52,16 +54,6 @@ class RequestEngineTest : public ::testing::Test {
   URLProcessorFactoryImpl factory_{"korvo-test", "client"};
 };
 
-// Reads the whole body with a buffer of |buffer| bytes.
-InputStream::Result ReadAll(URLProcessor* processor, std::string* out, size_t buffer = 256 * 1024) {
-  std::vector<unsigned char> chunk(buffer);
-  for (;;) {
-    unsigned int read = 0;
-    const InputStream::Result result = processor->Read(chunk.data(), chunk.size(), &read);
-    out->append(reinterpret_cast<char*>(chunk.data()), read);
-    if (result != InputStream::kData) return result;
-  }
-}
 
 TEST_F(RequestEngineTest, DownloadsABodyInPieces) {
   auto processor = NewProcessor();
