@@ -9,6 +9,7 @@ namespace korvo {
 
 int RunLogcat(const std::vector<std::string>& args);
 int RunHash(const std::vector<std::string>& args);
+int RunHttp(const std::vector<std::string>& args);
 
 }  // namespace korvo
 

@@ -27,6 +27,16 @@ const Command kCommands[] = {
      "cannot be read\n"
      "                             TYPE: vt, yandex, dropbox, google, internal, onedrive, s3",
      &korvo::RunHash},
+    {"http", "http get URL [OPTIONS]",
+     "one exchange through the request engine with its network settings; the\n"
+     "                             body goes to -o FILE or standard output, \"HTTP <status> <result>\"\n"
+     "                             to standard error; exit status 0 for SUCCEEDED, CREATED,\n"
+     "                             NO_CONTENT, else 1\n"
+     "  http put URL FILE [OPTIONS]\n"
+     "                             OPTIONS: --range BEGIN-END, -o FILE, --timeout S, --insecure,\n"
+     "                             --proxy-mode none|system|manual, --proxy-type http|socks4|socks5,\n"
+     "                             --proxy HOST:PORT, --proxy-user U, --proxy-password P, --ca-file PEM",
+     &korvo::RunHttp},
 };
 
 void PrintHelp(FILE* out) {

@@ -1,0 +1,230 @@
+// The korvo program's http command, run as a separate process against nginx,
+// tinyproxy and the scripted server on loopback.
+
+#include <gtest/gtest.h>
+#include <dirent.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/server_process.h"
+#include "tests/support/test_env.h"
+#include "tests/tools/korvo_run.h"
+
+namespace {
+
+using testing_env::Korvo;
+using testing_env::KorvoRun;
+using testing_env::MakeTempDir;
+using testing_env::ReadFile;
+using testing_env::ServerProcess;
+using testing_env::WriteFile;
+
+std::vector<std::string> ListDir(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* handle = opendir(dir.c_str())) {
+    while (dirent* entry = readdir(handle)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(handle);
+  }
+  return names;
+}
+
+class KorvoHttpTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new std::string(MakeTempDir("korvo-http-nginx"));
+    nginx_ = new ServerProcess(testing_env::RealServerCommand("nginx", *dir_));
+  }
+  static void TearDownTestSuite() {
+    delete nginx_;
+    nginx_ = nullptr;
+  }
+  void SetUp() override {
+    ASSERT_TRUE(nginx_ != nullptr && nginx_->ok()) << "nginx did not start";
+    home_ = MakeTempDir("korvo-http-home");
+    unsetenv("http_proxy");
+    unsetenv("https_proxy");
+    unsetenv("no_proxy");
+  }
+
+  static std::string Http(const std::string& path) {
+    return "'http://127.0.0.1:" + std::to_string(nginx_->port(0)) + path + "'";
+  }
+  static std::string Https(size_t server, const std::string& path) {
+    return "'https://localhost:" + std::to_string(nginx_->port(server)) + path + "'";
+  }
+  static std::string Www() { return *dir_ + "/www"; }
+  KorvoRun Run(const std::string& args) { return Korvo(home_, "http " + args); }
+
+  static std::string* dir_;
+  static ServerProcess* nginx_;
+  std::string home_;
+};
+
+std::string* KorvoHttpTest::dir_ = nullptr;
+ServerProcess* KorvoHttpTest::nginx_ = nullptr;
+
+TEST_F(KorvoHttpTest, GetsBodiesAndRangesIntoFilesOrStandardOutput) {
+  const std::string small = ReadFile(Www() + "/files/small.bin");
+  const std::string out = home_ + "/out/small.bin";
+  ASSERT_EQ(0, system(("mkdir -p '" + home_ + "/out'").c_str()));
+  KorvoRun run = Run("get " + Http("/files/small.bin") + " -o '" + out + "'");
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ("HTTP 200 SUCCEEDED\n", run.err);
+  EXPECT_TRUE(run.out.empty());
+  EXPECT_EQ(small, ReadFile(out));
+
+  run = Run("get " + Http("/files/small.bin") + " --range 10-19");
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ("HTTP 206 SUCCEEDED\n", run.err);
+  EXPECT_EQ(small.substr(10, 10), run.out);
+
+  // A redirect is followed; options may come before the URL.
+  run = Run("get --timeout 20 " + Http("/redirect"));
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ(small, run.out);
+
+  // A failure leaves the file that was there alone, and no partial file.
+  WriteFile(out, "kept");
+  run = Run("get " + Http("/files/missing.bin") + " -o '" + out + "'");
+  EXPECT_EQ(1, run.status);
+  EXPECT_EQ("HTTP 404 NOT_FOUND\n", run.err);
+  EXPECT_EQ("kept", ReadFile(out));
+  EXPECT_EQ(std::vector<std::string>{"small.bin"}, ListDir(home_ + "/out"));
+
+  run = Run("get " + Http("/forbidden"));
+  EXPECT_EQ(1, run.status);
+  EXPECT_EQ("HTTP 403 FORBIDDEN\n", run.err);
+}
+
+TEST_F(KorvoHttpTest, PutsAFile) {
+  std::string body(3 * 1000 * 1000 + 7, '\0');
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 31 + i / 4093);
+  const std::string file = home_ + "/body.bin";
+  WriteFile(file, body);
+  KorvoRun run = Run("put " + Http("/upload/put/body.bin") + " '" + file + "'");
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ("HTTP 201 CREATED\n", run.err);
+  EXPECT_TRUE(ReadFile(Www() + "/upload/put/body.bin") == body);
+
+  // An empty file, and a missing one.
+  WriteFile(file, "");
+  run = Run("put " + Http("/upload/put/empty.bin") + " '" + file + "'");
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ("", ReadFile(Www() + "/upload/put/empty.bin"));
+  run = Run("put " + Http("/upload/put/none.bin") + " '" + home_ + "/none.bin'");
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE(std::string::npos, run.err.find("none.bin"));
+}
+
+TEST_F(KorvoHttpTest, TrustsTheGivenRootOrNothingWhenInsecure) {
+  const std::string small = ReadFile(Www() + "/files/small.bin");
+  KorvoRun run = Run("get " + Https(1, "/files/small.bin"));
+  EXPECT_EQ(1, run.status);
+  EXPECT_EQ("HTTP 0 SSL_FAILED\n", run.err);
+  run = Run("get " + Https(1, "/files/small.bin") + " --ca-file '" + *dir_ + "/ca.pem'");
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ(small, run.out);
+  // Another CA's certificate is refused even with the test CA trusted...
+  run = Run("get " + Https(2, "/files/small.bin") + " --ca-file '" + *dir_ + "/ca.pem'");
+  EXPECT_EQ(1, run.status);
+  EXPECT_EQ("HTTP 0 SSL_FAILED\n", run.err);
+  // ...and accepted without verification.
+  run = Run("get " + Https(2, "/files/small.bin") + " --insecure");
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ(small, run.out);
+  // A file without a certificate is a usage error.
+  WriteFile(home_ + "/empty.pem", "nothing here\n");
+  run = Run("get " + Https(1, "/files/small.bin") + " --ca-file '" + home_ + "/empty.pem'");
+  EXPECT_EQ(2, run.status);
+}
+
+TEST_F(KorvoHttpTest, ProxyModes) {
+  const std::string dir = MakeTempDir("korvo-http-tinyproxy");
+  ServerProcess proxy(testing_env::RealServerCommand("tinyproxy", dir));
+  ASSERT_TRUE(proxy.ok());
+  const std::string log = dir + "/tinyproxy.log";
+  const std::string address = "127.0.0.1:" + std::to_string(proxy.port());
+
+  KorvoRun run = Run("get " + Http("/files/small.bin?manual") +
+                     " --proxy-mode manual --proxy-type http --proxy " + address +
+                     " --proxy-user korvo --proxy-password proxy-secret");
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ(1024u, run.out.size());
+  EXPECT_NE(std::string::npos, ReadFile(log).find("/files/small.bin?manual"));
+  // The password never shows in what the program prints.
+  EXPECT_EQ(std::string::npos, run.err.find("proxy-secret"));
+
+  run = Run("get " + Http("/files/small.bin") + " --proxy-mode manual --proxy " + address +
+            " --proxy-user korvo --proxy-password wrong");
+  EXPECT_EQ(1, run.status);
+
+  // The system proxy is the environment's; "none" ignores it.
+  setenv("http_proxy", ("http://korvo:proxy-secret@" + address).c_str(), 1);
+  run = Run("get " + Http("/files/small.bin?none") + " --proxy-mode none");
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ(std::string::npos, ReadFile(log).find("?none"));
+  run = Run("get " + Http("/files/small.bin?system") + " --proxy-mode system");
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_NE(std::string::npos, ReadFile(log).find("/files/small.bin?system"));
+  unsetenv("http_proxy");
+}
+
+TEST_F(KorvoHttpTest, StallsTimeOutAndSignalsStop) {
+  ServerProcess scripted(testing_env::ScriptedHttpServerCommand());
+  ASSERT_TRUE(scripted.ok());
+  KorvoRun run = Run("get '" + scripted.Url("/stall") + "' --timeout 2");
+  EXPECT_EQ(1, run.status);
+  EXPECT_EQ("HTTP 0 NETWORK_FAILED\n", run.err);
+  EXPECT_EQ(10u, run.out.size());
+
+  // SIGINT stops the exchange within one wait; the program then reports it.
+  const std::string err = home_ + "/signal.txt";
+  std::string output;
+  const int status = testing_env::RunCommand(
+      "HOME='" + home_ + "' '" KORVO_BINARY_DIR "/tools/korvo' http get '" +
+          scripted.Url("/stall-headers") + "' --timeout 600 2>'" + err +
+          "' & pid=$!; sleep 0.5; kill -INT $pid; wait $pid",
+      &output);
+  EXPECT_EQ(1, status);
+  EXPECT_EQ("HTTP 0 STOPPED\n", ReadFile(err));
+}
+
+TEST_F(KorvoHttpTest, UsageErrors) {
+  const char* const kCases[] = {
+      "",
+      "head http://127.0.0.1/",
+      "get",
+      "get ftp://127.0.0.1/x",
+      "get http://127.0.0.1/a http://127.0.0.1/b",
+      "get http://127.0.0.1/ --range 5-1",
+      "get http://127.0.0.1/ --range 5",
+      "get http://127.0.0.1/ --range -5",
+      "get http://127.0.0.1/ --timeout 0",
+      "get http://127.0.0.1/ --timeout",
+      "get http://127.0.0.1/ --bogus",
+      "get http://127.0.0.1/ --proxy-mode auto",
+      "get http://127.0.0.1/ --proxy-mode manual",
+      "get http://127.0.0.1/ --proxy-mode manual --proxy-type socks6 --proxy h:1",
+      "get http://127.0.0.1/ --proxy-mode manual --proxy h:0",
+      "get http://127.0.0.1/ --proxy-mode manual --proxy h:1 --proxy-user u",
+      "get http://127.0.0.1/ --proxy h:1",
+      "put http://127.0.0.1/",
+      "put http://127.0.0.1/ file --range 1-2",
+      "put http://127.0.0.1/ file -o out",
+  };
+  for (const char* args : kCases) {
+    SCOPED_TRACE(args);
+    const KorvoRun run = Run(args);
+    EXPECT_EQ(2, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("usage: korvo http"));
+    EXPECT_TRUE(run.out.empty());
+  }
+}
+
+}  // namespace
