@@ -1254,6 +1254,9 @@ InputStream::Result URLProcessorImpl::ReadResponseCode() {
     curl_easy_getinfo(easy_, CURLINFO_REDIRECT_COUNT, &redirects);
     // A redirect that will be followed is not the answer yet.
     if (follow_redirects_ && code >= 301 && code <= 399 && running != 0) code = 0;
+    // Neither is an interim block ("100 Continue", "102 Processing"): the
+    // engine reports its code until the final status line arrives.
+    if (code >= 100 && code <= 199 && code != 101 && running != 0) code = 0;
     if (running == 0) {
       if (code != 0) {
         last_response_code_ = static_cast<int>(code);

@@ -13,6 +13,8 @@ Paths:
   GET  /stall-headers      silence before any answer
   GET  /reset              headers for 1000 bytes, 100 bytes, then a reset
   GET  /headers            the request's header lines as the body
+  GET  /interim            "100 Continue" and "102 Processing" header blocks,
+                           then 200 with ETag "final-etag" and body "final"
   PUT|POST /echo           201, body "size=<n> md5=<hex>" of the request body
 """
 import hashlib
@@ -103,6 +105,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
                                        struct.pack("ii", 1, 0))
             self.connection.close()
             self.close_connection = True
+        elif kind == "interim":
+            self.wfile.write(b"HTTP/1.1 100 Continue\r\n\r\n"
+                             b"HTTP/1.1 102 Processing\r\nX-Step: interim\r\n\r\n")
+            self.wfile.flush()
+            time.sleep(0.2)
+            self._send(200, b"final", "text/plain", [("ETag", '"final-etag"')])
         elif kind == "headers":
             self._send(200, str(self.headers).encode(), "text/plain")
         else:

@@ -12,6 +12,7 @@
 #include "core/net/dispatcher_url.h"
 #include "core/net/json_xml.h"
 #include "core/net/url_processor_impl.h"
+#include "core/text/cloud_utils.h"
 #include "tests/support/log_watch.h"
 #include "tests/support/read_all.h"
 #include "tests/support/server_process.h"
@@ -201,6 +202,39 @@ TEST_F(RequestEngineTest, UploadsStreamThroughManyWrites) {
   ReadAll(processor.get(), &answer);
   EXPECT_EQ("size=5 md5=5d41402abc4b2a76b9719d911017c592", answer);
   EXPECT_EQ(URLProcessor::CREATED, processor->Finish());
+}
+
+TEST_F(RequestEngineTest, InterimHeaderBlocksAreNotTheAnswer) {
+  // 100 and 102 blocks before the answer: the status is the final one, and
+  // the collected headers hold every block with the final ones last.
+  auto processor = NewProcessor();
+  std::string headers;
+  processor->SetResponseHeadersBuffer(&headers);
+  processor->Get(Url("/interim"), false, true, URLProcessor::Range(), false, {});
+  EXPECT_EQ(InputStream::kData, processor->ReadResponseCode());
+  EXPECT_EQ(200, processor->LastResponseCode());
+  std::string body;
+  EXPECT_EQ(InputStream::kEnd, ReadAll(processor.get(), &body));
+  EXPECT_EQ("final", body);
+  EXPECT_EQ(URLProcessor::SUCCEEDED, processor->Finish());
+  EXPECT_EQ(0u, headers.find("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\r\n"));
+  EXPECT_NE(std::string::npos, headers.find("HTTP/1.1 200 OK\r\n"));
+  EXPECT_EQ("\"final-etag\"", GetValueFromHTTPHeaders(headers, "ETag", false));
+
+  // An upload that asks for "100 Continue" first (the server grants it).
+  const std::string upload = Pattern(2 * 1000 * 1000);
+  headers.clear();
+  std::string reply;
+  processor->Put(Url("/echo"), upload.size(), false, {"Expect: 100-continue"}, &reply);
+  for (size_t offset = 0; offset < upload.size(); offset += 100000) {
+    ASSERT_EQ(OutputStream::kAccepted,
+              processor->Write(std::string_view(upload).substr(offset, 100000)));
+  }
+  EXPECT_EQ(URLProcessor::CREATED, processor->Finish());
+  EXPECT_EQ(201, processor->LastResponseCode());
+  EXPECT_EQ(0u, headers.find("HTTP/1.1 100 Continue\r\n"));
+  EXPECT_NE(std::string::npos, headers.find("201 Created"));
+  EXPECT_EQ(0u, reply.find("size=2000000 "));
 }
 
 class BearerAuth : public AuthInfoProvider {
