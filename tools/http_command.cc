@@ -6,13 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/infra/logger.h"
@@ -176,31 +176,52 @@ std::string Parse(const std::vector<std::string>& args, Options* options) {
   return std::string();
 }
 
-// The processor a signal stops; the engine honours it within one wait.
-std::atomic<URLProcessor*> g_running{nullptr};
+// SIGINT and SIGTERM stop the exchange, which then ends within a moment and
+// reports STOPPED. The handler only writes a byte to a pipe; a watcher thread
+// makes the Stop() call, which is not safe inside a signal handler.
+int g_signal_pipe[2] = {-1, -1};
 
 void OnSignal(int) {
-  URLProcessor* processor = g_running.load();
-  if (processor != nullptr) processor->Stop();
+  const int saved = errno;
+  const char byte = 's';
+  [[maybe_unused]] ssize_t ignored = write(g_signal_pipe[1], &byte, 1);
+  errno = saved;
 }
 
 class StopOnSignal {
  public:
   explicit StopOnSignal(URLProcessor* processor) {
-    g_running.store(processor);
+    if (pipe(g_signal_pipe) != 0) return;
+    watcher_ = std::thread([processor] {
+      for (;;) {
+        char byte = 0;
+        const ssize_t got = read(g_signal_pipe[0], &byte, 1);
+        if (got < 0 && errno == EINTR) continue;
+        if (got != 1 || byte == 'q') break;
+        processor->Stop();
+      }
+    });
     struct sigaction action = {};
     action.sa_handler = &OnSignal;
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, &old_int_);
     sigaction(SIGTERM, &action, &old_term_);
   }
   ~StopOnSignal() {
+    if (!watcher_.joinable()) return;
     sigaction(SIGINT, &old_int_, nullptr);
     sigaction(SIGTERM, &old_term_, nullptr);
-    g_running.store(nullptr);
+    const char byte = 'q';
+    [[maybe_unused]] ssize_t ignored = write(g_signal_pipe[1], &byte, 1);
+    watcher_.join();
+    close(g_signal_pipe[0]);
+    close(g_signal_pipe[1]);
+    g_signal_pipe[0] = g_signal_pipe[1] = -1;
   }
 
  private:
+  std::thread watcher_;
   struct sigaction old_int_ = {};
   struct sigaction old_term_ = {};
 };

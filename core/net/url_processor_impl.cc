@@ -437,13 +437,26 @@ URLProcessorImpl::URLProcessorImpl(bool flag, std::string user_agent, std::strin
 
 URLProcessorImpl::~URLProcessorImpl() { Close(); }
 
+void URLProcessorImpl::Stop() {
+  stop_.store(true);
+  // Ends the current wait at once instead of at its two-second end.
+  std::lock_guard<std::mutex> lock(wake_guard_);
+  if (multi_ != nullptr) curl_multi_wakeup(multi_);
+}
+
+void URLProcessorImpl::SetMulti(void* multi) {
+  std::lock_guard<std::mutex> lock(wake_guard_);
+  if (multi_ != nullptr && multi_ != multi) curl_multi_cleanup(multi_);
+  multi_ = multi;
+}
+
 bool URLProcessorImpl::Open(std::string* response_headers) {
   if (easy_ == nullptr) easy_ = curl_easy_init();
-  if (multi_ == nullptr) multi_ = curl_multi_init();
+  if (multi_ == nullptr) SetMulti(curl_multi_init());
   if (easy_ == nullptr || multi_ == nullptr) {
     if (easy_) curl_easy_cleanup(easy_);
-    if (multi_) curl_multi_cleanup(multi_);
-    easy_ = multi_ = nullptr;
+    easy_ = nullptr;
+    SetMulti(nullptr);
     return false;
   }
   response_headers_ = response_headers;
@@ -461,8 +474,8 @@ void URLProcessorImpl::Close() {
   lock.unlock();
   Cleanup();
   if (easy_) curl_easy_cleanup(easy_);
-  if (multi_) curl_multi_cleanup(multi_);
-  easy_ = multi_ = nullptr;
+  easy_ = nullptr;
+  SetMulti(nullptr);
   cookies_enabled_ = false;
   state_ = kClosed;
 }
@@ -523,7 +536,7 @@ bool URLProcessorImpl::InitCurl(const DispatcherUrl& url, bool use_auth, const c
     KLOG(Fatal) << "Failed curl_easy_init().";
     return false;
   }
-  if (multi_ == nullptr) multi_ = curl_multi_init();
+  if (multi_ == nullptr) SetMulti(curl_multi_init());
   if (multi_ == nullptr) return false;
   CURL* easy = easy_;
   curl_easy_reset(easy);
@@ -1046,7 +1059,8 @@ bool URLProcessorImpl::PerformOnce(int* running) {
 
 bool URLProcessorImpl::WaitOnce(int* idle_waits) {
   int ready = 0;
-  const CURLMcode code = curl_multi_wait(multi_, nullptr, 0, 2000, &ready);
+  // curl_multi_poll rather than curl_multi_wait: Stop() can cut it short.
+  const CURLMcode code = curl_multi_poll(multi_, nullptr, 0, 2000, &ready);
   if (code != CURLM_OK) {
     KLOG(Fatal) << "curl_multi_wait returned " << static_cast<int>(code);
     state_ = kFailed;
@@ -1054,7 +1068,12 @@ bool URLProcessorImpl::WaitOnce(int* idle_waits) {
   }
   if (ready == 0) {
     if (*idle_waits > 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(std::min((*idle_waits + 1) * 10, 200)));
+      // The back-off, in short steps so that a stop is not kept waiting.
+      const auto until = std::chrono::steady_clock::now() +
+                         std::chrono::milliseconds(std::min((*idle_waits + 1) * 10, 200));
+      while (!stop_.load() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
     }
     ++*idle_waits;
   } else {

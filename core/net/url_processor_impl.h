@@ -62,7 +62,8 @@ class KORVO_EXPORT URLProcessorImpl : public URLProcessor {
   int64_t InputLength() const override { return input_length_; }
   OutputStream::Result Write(std::string_view data) override;
   void Start() override { stop_.store(false); }
-  void Stop() override { stop_.store(true); }
+  // From any thread: the exchange ends within a moment.
+  void Stop() override;
   void Close() override;
   void EnableHideTokenFromLogs() override { hide_tokens_ = true; }
   Result Finish() override;
@@ -149,6 +150,8 @@ class KORVO_EXPORT URLProcessorImpl : public URLProcessor {
                 bool verify_ssl, std::string_view body, const std::string& content_type,
                 const Headers& headers);
   bool BeginVerb(const DispatcherUrl& url);
+  // Replaces (and cleans up) the multi handle where Stop() can see it.
+  void SetMulti(void* multi);
   void RemoveHandle();
   void Cleanup();
   void DiscardBuffered();
@@ -166,7 +169,8 @@ class KORVO_EXPORT URLProcessorImpl : public URLProcessor {
   std::string user_agent_;
   const bool flag_;
   void* easy_ = nullptr;
-  void* multi_ = nullptr;
+  void* multi_ = nullptr;    // written under wake_guard_
+  std::mutex wake_guard_;
   std::string* response_headers_ = nullptr;
   State state_ = kClosed;
   std::atomic<bool> stop_{false};
