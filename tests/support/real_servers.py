@@ -7,7 +7,8 @@ usage: real_servers.py KIND DIR
              good, from another CA, expired, for another host name
              (DIR/ca.pem is the test CA). Serves DIR/www, takes PUT below
              /upload/, rate-limits /slow/, redirects /redirect to
-             /files/small.bin, gzips text.
+             /files/small.bin, gzips text, reads
+             and drops any body PUT to /sink (204).
   tinyproxy  an HTTP proxy with Basic credentials korvo:proxy-secret
   socks5     microsocks with credentials korvo:socks-secret
   socks4     dante, without credentials (SOCKS4 has none)
@@ -148,6 +149,7 @@ http {{
     location = /forbidden {{ return 403; }}
     location = /limited {{ return 429; }}
     location = /blocked {{ return 451; }}
+    location = /sink {{ return 204; }}
   }}{servers}
 }}
 """)
