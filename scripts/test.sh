@@ -21,9 +21,9 @@ scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DKORVO_SANITIZE=address,un
 echo "== threaded tests under thread sanitizer"
 # Set for the build too: listing the tests runs the instrumented binary.
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
-NINJA_TARGETS="infra_test hash_test services_test net_test" scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+NINJA_TARGETS="infra_test hash_test services_test net_test metrics_test" scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKORVO_SANITIZE=thread -DKORVO_BUILD_BENCH=OFF
-(cd build-tsan && ctest -j"$jobs" --output-on-failure --timeout 900 -L 'infra_test|hash_test|services_test|net_test')
+(cd build-tsan && ctest -j"$jobs" --output-on-failure --timeout 900 -L 'infra_test|hash_test|services_test|net_test|metrics_test')
 
 echo "== fuzz targets, briefly"
 scripts/fuzz.sh 15

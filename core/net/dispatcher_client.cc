@@ -1,0 +1,342 @@
+#include "core/net/dispatcher_client.h"
+
+#include <chrono>
+#include <utility>
+
+#include "core/infra/logger.h"
+#include "core/infra/tally_logger.h"
+#include "core/net/json_xml.h"
+#include "core/net/url_processor.h"
+
+namespace {
+
+constexpr char kPlatformForDispatcher[] = "Korvo";
+constexpr char kVersionForDispatcher[] = "1.23";
+constexpr char kSettingsField[] = "settings";
+constexpr char kTTLField[] = "ttl";
+constexpr char kIPField[] = "ip";
+constexpr char kURLField[] = "url";
+constexpr size_t kMaxLoggedBody = 4096;
+
+const std::map<std::string, VTDispatcherClient::ServiceType>& ServiceByName() {
+  static const auto* const kMap = new std::map<std::string, VTDispatcherClient::ServiceType>{
+      {"OauthToken", VTDispatcherClient::OauthToken},
+      {"RevokeRefreshToken", VTDispatcherClient::RevokeRefreshToken},
+      {"Download", VTDispatcherClient::Download},
+      {"WeblinkHost", VTDispatcherClient::WeblinkHost},
+      {"PublicScreenshoter", VTDispatcherClient::PublicScreenshoter},
+      {"WeblinkThumb", VTDispatcherClient::WeblinkThumb},
+      {"WeblinkGet", VTDispatcherClient::WeblinkGet},
+      {"Metad", VTDispatcherClient::Metad},
+      {"Upload", VTDispatcherClient::Upload},
+  };
+  return *kMap;
+}
+
+// The process-wide dispatcher state. Never destroyed: clients may still run
+// while static destructors do.
+struct Shared {
+  // Guarded by the enter protocol (can_enter), not by the mutex: only the one
+  // thread inside reads or writes these.
+  std::map<VTDispatcherClient::ServiceType, VTDispatcherClientImpl::RequestInfoDispatcher> cache;
+  int64_t last_cache_update_time = 0;
+  int64_t cache_timeout = VTDispatcherClientImpl::kInitialCacheTimeout;
+  uint64_t counter = VTDispatcherClientImpl::kUsesPerEntry;
+
+  // Guarded by config_mutex.
+  std::mutex config_mutex;
+  std::condition_variable cv;
+  bool can_enter = true;
+  bool globally_stopped = false;
+  std::string dispatcher_url;
+  std::shared_ptr<URLProcessorFactory> factory;
+  std::shared_ptr<URLProcessor> processor;
+  std::function<int64_t()> clock;
+};
+
+Shared& S() {
+  static Shared* const shared = new Shared();
+  return *shared;
+}
+
+std::shared_ptr<URLProcessor> SharedProcessor() {
+  std::lock_guard<std::mutex> lock(S().config_mutex);
+  return S().processor;
+}
+
+std::string Cut(const std::string& text) {
+  return text.size() <= kMaxLoggedBody ? text : text.substr(0, kMaxLoggedBody) + "...";
+}
+
+// A decimal 64-bit count of seconds, not negative.
+bool ParseSeconds(const std::string& text, int64_t* seconds) {
+  if (text.empty() || text.size() > 18) return false;
+  int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  *seconds = value;
+  return true;
+}
+
+}  // namespace
+
+VTDispatcherClient::~VTDispatcherClient() = default;
+
+const char* ToString(VTDispatcherClient::Result result) {
+  switch (result) {
+    case VTDispatcherClient::SUCCEEDED: return "SUCCEEDED";
+    case VTDispatcherClient::STOPPED: return "STOPPED";
+    case VTDispatcherClient::FAILED: return "FAILED";
+    case VTDispatcherClient::NETWORK_FAILED: return "NETWORK_FAILED";
+    case VTDispatcherClient::INVALID_RESPONSE: return "INVALID_RESPONSE";
+    case VTDispatcherClient::SSL_FAILED: return "SSL_FAILED";
+  }
+  return "UNKNOWN";
+}
+
+std::shared_ptr<VTDispatcherClient> VTDispatcherClient::Create() {
+  {
+    std::lock_guard<std::mutex> lock(S().config_mutex);
+    if (S().factory != nullptr && S().processor != nullptr) {
+      return std::make_shared<VTDispatcherClientImpl>();
+    }
+  }
+  KLOG(Fatal) << "Null URLProcessorFactory pointer.";
+  return nullptr;
+}
+
+void VTDispatcherClient::SetDispatcherUrl(const std::string& url) {
+  std::lock_guard<std::mutex> lock(S().config_mutex);
+  S().dispatcher_url = url;
+}
+
+void VTDispatcherClient::SetURLProcessorFactory(std::shared_ptr<URLProcessorFactory> factory) {
+  if (factory == nullptr) KLOG(Fatal) << "Null URLProcessorFactory pointer.";
+  std::shared_ptr<URLProcessor> processor =
+      factory != nullptr ? factory->CreateUrlProcessor(true) : nullptr;
+  std::shared_ptr<URLProcessor> previous;
+  {
+    std::lock_guard<std::mutex> lock(S().config_mutex);
+    S().factory = std::move(factory);
+    previous = std::move(S().processor);
+    S().processor = std::move(processor);
+  }
+  // The previous processor may still serve a request in flight: that thread
+  // holds its own reference, and the last one closes it.
+}
+
+void VTDispatcherClient::FinalCloseDispatcher() {
+  if (std::shared_ptr<URLProcessor> processor = SharedProcessor()) processor->Stop();
+  std::shared_ptr<URLProcessor> released;
+  {
+    std::unique_lock<std::mutex> lock(S().config_mutex);
+    S().cv.wait(lock, [] { return S().can_enter; });
+    S().can_enter = false;
+    S().globally_stopped = true;
+    released = std::move(S().processor);
+  }
+  S().cv.notify_all();
+}
+
+// ---------------------------------------------------------------- client
+
+void VTDispatcherClientImpl::Start() {
+  if (std::shared_ptr<URLProcessor> processor = SharedProcessor()) processor->Start();
+}
+
+void VTDispatcherClientImpl::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(S().config_mutex);
+    stopped_ = true;
+  }
+  S().cv.notify_all();
+}
+
+int VTDispatcherClientImpl::LastResponseCode() const {
+  std::shared_ptr<URLProcessor> processor = SharedProcessor();
+  return processor != nullptr ? processor->LastResponseCode() : 0;
+}
+
+bool VTDispatcherClientImpl::Enter() {
+  std::unique_lock<std::mutex> lock(S().config_mutex);
+  S().cv.wait(lock, [this] { return S().can_enter || stopped_ || S().globally_stopped; });
+  if (stopped_ || S().globally_stopped) {
+    // A wake-up meant for a thread that may enter must not end here.
+    if (S().can_enter) S().cv.notify_one();
+    return false;
+  }
+  S().can_enter = false;
+  return true;
+}
+
+void VTDispatcherClientImpl::Leave() {
+  {
+    std::lock_guard<std::mutex> lock(S().config_mutex);
+    S().can_enter = true;
+  }
+  S().cv.notify_one();
+}
+
+VTDispatcherClient::Result VTDispatcherClientImpl::GetUrl(ServiceType type, DispatcherUrl* out) {
+  if (!Enter()) return STOPPED;
+  const Result result = GetUrlFromConfig(type, out);
+  Leave();
+  return result;
+}
+
+void VTDispatcherClientImpl::ResetCounter(ServiceType type) {
+  if (!Enter()) return;
+  S().cache.erase(type);
+  Leave();
+}
+
+int64_t VTDispatcherClientImpl::Now() {
+  std::function<int64_t()> clock;
+  {
+    std::lock_guard<std::mutex> lock(S().config_mutex);
+    clock = S().clock;
+  }
+  if (clock) return clock();
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+VTDispatcherClient::Result VTDispatcherClientImpl::GetUrlFromConfig(ServiceType type,
+                                                                    DispatcherUrl* out) {
+  Shared& s = S();
+  const int64_t now = Now();
+  auto found = s.cache.find(type);
+  if (found != s.cache.end() && found->second.counter != 0 && now >= s.last_cache_update_time &&
+      now - s.last_cache_update_time <= s.cache_timeout) {
+    --found->second.counter;
+    *out = found->second.url;
+    return SUCCEEDED;
+  }
+  const Result result = UpdateDispatcherConfig();
+  if (result == NETWORK_FAILED) return result;
+  found = s.cache.find(type);
+  if (found == s.cache.end()) {
+    // A stopped refresh is a stop, not an answer without the service.
+    if (result == STOPPED) return STOPPED;
+    KLOG(Fail) << "Can't find service in cache after repeated request.";
+    return FAILED;
+  }
+  *out = found->second.url;
+  return result;
+}
+
+VTDispatcherClient::Result VTDispatcherClientImpl::UpdateDispatcherConfig() {
+  std::shared_ptr<URLProcessor> processor;
+  std::string dispatcher_url;
+  {
+    std::lock_guard<std::mutex> lock(S().config_mutex);
+    processor = S().processor;
+    dispatcher_url = S().dispatcher_url;
+  }
+  if (processor == nullptr || !processor->Open(nullptr)) {
+    KLOG(Fatal) << "Cant open url_processor_.";
+    return INVALID_RESPONSE;
+  }
+  utils::json::json_tree request;
+  request.put("platform", kPlatformForDispatcher);
+  request.put("version", kVersionForDispatcher);
+  processor->Post(DispatcherUrl::FromString(dispatcher_url), request, false, {});
+  utils::json::json_tree answer;
+  std::string raw;
+  const bool parsed = utils::json::ReadAndParse(processor.get(), &answer, &raw);
+  const URLProcessor::Result result = processor->Finish();
+  processor->Close();
+  TallyLogger::instance().SendIfNetworkError(result, "dispatcher", processor->LastResponseCode(),
+                                             "");
+  switch (result) {
+    case URLProcessor::SUCCEEDED:
+      break;
+    case URLProcessor::STOPPED:
+      KLOG(Info) << "Stopped.";
+      return STOPPED;
+    case URLProcessor::OTHER_FAILED:
+      KLOG(Fail) << "Other failed.";
+      return FAILED;
+    case URLProcessor::NETWORK_FAILED:
+      KLOG(Fail) << "Network failed.";
+      return NETWORK_FAILED;
+    case URLProcessor::SSL_FAILED:
+      KLOG(Fail) << "SSL failed.";
+      return SSL_FAILED;
+    default:
+      KLOG(Fatal) << "Invalid response code.";
+      return INVALID_RESPONSE;
+  }
+  if (!parsed) {
+    KLOG(Fail) << "Failed body parsing in dispatcher config response.";
+    return FAILED;
+  }
+  const auto settings = answer.get_child_optional(kSettingsField);
+  if (!settings) {
+    KLOG(Fatal) << "Missing settings field in dispatcher response: " << Cut(raw);
+    return FAILED;
+  }
+  const auto ttl = answer.get_optional<std::string>(kTTLField);
+  int64_t seconds = 0;
+  if (!ttl) {
+    KLOG(Fail) << "Missing ttl field in dispatcher response: " << Cut(raw);
+  } else if (!ParseSeconds(*ttl, &seconds)) {
+    // Not a count of seconds: like a missing one, the lifetime stays.
+    KLOG(Fail) << "Invalid ttl field in dispatcher response: " << Cut(raw);
+  } else {
+    S().cache_timeout = seconds;
+  }
+  return WriteConfigToCache(utils::json::json_tree(*settings));
+}
+
+VTDispatcherClient::Result VTDispatcherClientImpl::WriteConfigToCache(
+    const utils::json::json_tree& settings) {
+  Shared& s = S();
+  s.last_cache_update_time = Now();
+  for (const auto& [key, service] : settings) {
+    const auto known = ServiceByName().find(key);
+    if (known == ServiceByName().end()) continue;
+    const auto ip = service.get_optional<std::string>(kIPField);
+    if (!ip) {
+      KLOG(Fatal) << "Missing ip field in dispatcher response for service: " << key;
+      utils::json::Log(settings);
+      return FAILED;
+    }
+    const auto url = service.get_optional<std::string>(kURLField);
+    if (!url) {
+      KLOG(Fatal) << "Missing url field in dispatcher response for service: " << key;
+      utils::json::Log(settings);
+      return FAILED;
+    }
+    s.cache[known->second] = RequestInfoDispatcher{DispatcherUrl(*url, *ip), s.counter};
+  }
+  return SUCCEEDED;
+}
+
+void VTDispatcherClientImpl::SetClockForTesting(std::function<int64_t()> clock) {
+  std::lock_guard<std::mutex> lock(S().config_mutex);
+  S().clock = std::move(clock);
+}
+
+void VTDispatcherClientImpl::ResetForTesting() {
+  std::lock_guard<std::mutex> lock(S().config_mutex);
+  Shared& s = S();
+  s.cache.clear();
+  s.last_cache_update_time = 0;
+  s.cache_timeout = kInitialCacheTimeout;
+  s.counter = kUsesPerEntry;
+  s.can_enter = true;
+  s.globally_stopped = false;
+  s.dispatcher_url.clear();
+  s.factory.reset();
+  s.processor.reset();
+  s.clock = nullptr;
+}
+
+int64_t VTDispatcherClientImpl::CacheTimeoutForTesting() {
+  std::lock_guard<std::mutex> lock(S().config_mutex);
+  return S().cache_timeout;
+}

@@ -1,0 +1,107 @@
+#ifndef KORVO_CORE_NET_DISPATCHER_CLIENT_H_
+#define KORVO_CORE_NET_DISPATCHER_CLIENT_H_
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "core/export.h"
+#include "core/net/dispatcher_url.h"
+
+class URLProcessor;
+class URLProcessorFactory;
+namespace utils::json {
+class json_tree;
+}
+
+// Which address serves each function of the maker's cloud, as the dispatcher
+// service answers it. All clients share one cache, one request processor
+// and one lock; a client only carries its own stop flag.
+class KORVO_EXPORT VTDispatcherClient {
+ public:
+  enum ServiceType : int32_t {
+    OauthToken = 0,
+    RevokeRefreshToken = 1,
+    Download = 2,
+    WeblinkHost = 3,
+    PublicScreenshoter = 4,
+    WeblinkThumb = 5,
+    WeblinkGet = 6,
+    Metad = 7,
+    Upload = 8,
+  };
+  enum Result : int32_t {
+    SUCCEEDED = 0,
+    STOPPED = 1,
+    FAILED = 2,
+    NETWORK_FAILED = 3,
+    INVALID_RESPONSE = 4,
+    SSL_FAILED = 5,
+  };
+
+  virtual ~VTDispatcherClient();
+
+  // Clears the stop request of the shared request processor.
+  virtual void Start() = 0;
+  // Stops this client: its waiting and later calls return STOPPED.
+  virtual void Stop() = 0;
+  virtual Result GetUrl(ServiceType type, DispatcherUrl* out) = 0;
+  virtual int LastResponseCode() const = 0;
+  // Forgets the service's entry: the next GetUrl asks the dispatcher.
+  virtual void ResetCounter(ServiceType type) = 0;
+
+  // Null (logged) until SetURLProcessorFactory has been given a factory.
+  static std::shared_ptr<VTDispatcherClient> Create();
+  static void SetDispatcherUrl(const std::string& url);
+  static void SetURLProcessorFactory(std::shared_ptr<URLProcessorFactory> factory);
+  // Ends all dispatcher use for the rest of the process: a request in flight
+  // is stopped, waiting and later calls return STOPPED.
+  static void FinalCloseDispatcher();
+};
+
+KORVO_EXPORT const char* ToString(VTDispatcherClient::Result result);
+
+class KORVO_EXPORT VTDispatcherClientImpl : public VTDispatcherClient {
+ public:
+  struct RequestInfoDispatcher {
+    DispatcherUrl url;
+    uint64_t counter = 0;
+  };
+  static constexpr int64_t kInitialCacheTimeout = 36000;
+  static constexpr uint64_t kUsesPerEntry = 250;
+
+  VTDispatcherClientImpl() = default;
+
+  void Start() override;
+  void Stop() override;
+  Result GetUrl(ServiceType type, DispatcherUrl* out) override;
+  int LastResponseCode() const override;
+  void ResetCounter(ServiceType type) override;
+
+  // The cache step of GetUrl; the caller must be the one thread inside.
+  static Result GetUrlFromConfig(ServiceType type, DispatcherUrl* out);
+
+  // Seconds since the epoch; the system clock unless replaced (tests).
+  static void SetClockForTesting(std::function<int64_t()> clock);
+  // The state of a fresh process, for tests that run one after another.
+  static void ResetForTesting();
+  static int64_t CacheTimeoutForTesting();
+
+ private:
+  friend class VTDispatcherClient;
+
+  // Waits until this thread may enter; false when stopped.
+  bool Enter();
+  void Leave();
+  static Result UpdateDispatcherConfig();
+  static Result WriteConfigToCache(const utils::json::json_tree& settings);
+  static int64_t Now();
+
+  bool stopped_ = false;  // under config_mutex_
+};
+
+#endif  // KORVO_CORE_NET_DISPATCHER_CLIENT_H_
