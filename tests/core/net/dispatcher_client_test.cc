@@ -241,6 +241,31 @@ TEST_F(DispatcherClientTest, ManyThreadsAtOnceCauseOneRefresh) {
   EXPECT_EQ(1u, Asked());
 }
 
+// Processors with a short time-out, so that a stalled dispatcher ends soon.
+class ShortTimeoutFactory : public URLProcessorFactoryImpl {
+ public:
+  ShortTimeoutFactory() : URLProcessorFactoryImpl("korvo-test", "client") {}
+  std::shared_ptr<URLProcessor> CreateUrlProcessor(bool flag) override {
+    auto processor = URLProcessorFactoryImpl::CreateUrlProcessor(flag);
+    processor->SetTimeout(3);
+    return processor;
+  }
+};
+
+TEST_F(DispatcherClientTest, AStalledDispatcherEndsWithTheEngineTimeout) {
+  DispatcherUrl url;
+  ASSERT_EQ(VTDispatcherClient::SUCCEEDED, client_->GetUrl(VTDispatcherClient::Download, &url));
+  VTDispatcherClient::SetURLProcessorFactory(std::make_shared<ShortTimeoutFactory>());
+  services_.SetDispatcherStall();
+  now_ += 3600;
+  LogWatch watch;
+  url.Clear();
+  EXPECT_EQ(VTDispatcherClient::NETWORK_FAILED,
+            client_->GetUrl(VTDispatcherClient::Download, &url));
+  EXPECT_TRUE(url.IsEmpty());
+  EXPECT_TRUE(watch.Contains("Network failed."));
+}
+
 TEST_F(DispatcherClientTest, StopsReleaseWaitersAndTheFinalCloseIsFinal) {
   services_.SetDispatcherStall();
   std::atomic<int> results[3] = {{-1}, {-1}, {-1}};
