@@ -1,6 +1,7 @@
 // korvo http: one exchange through the library's request engine, with the
 // library's own network settings, to check that they reach an endpoint.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -191,7 +192,11 @@ void OnSignal(int) {
 class StopOnSignal {
  public:
   explicit StopOnSignal(URLProcessor* processor) {
-    if (pipe(g_signal_pipe) != 0) return;
+    // The write end never blocks a handler; both ends stay open for the rest
+    // of the run, so that a handler still running on another thread after
+    // the restore below never writes to a reused descriptor.
+    if (pipe2(g_signal_pipe, O_CLOEXEC) != 0) return;
+    fcntl(g_signal_pipe[1], F_SETFL, O_NONBLOCK);
     watcher_ = std::thread([processor] {
       for (;;) {
         char byte = 0;
@@ -215,9 +220,6 @@ class StopOnSignal {
     const char byte = 'q';
     [[maybe_unused]] ssize_t ignored = write(g_signal_pipe[1], &byte, 1);
     watcher_.join();
-    close(g_signal_pipe[0]);
-    close(g_signal_pipe[1]);
-    g_signal_pipe[0] = g_signal_pipe[1] = -1;
   }
 
  private:
@@ -237,17 +239,45 @@ int Report(URLProcessor* processor, URLProcessor::Result result) {
   return IsSuccess(result) ? 0 : 1;
 }
 
-// The body goes to a temporary file next to FILE, which replaces FILE only
-// when the exchange succeeded: a failed download never clobbers what was
-// there.
+// Opens where the body goes. A regular file (or a new one) is written as a
+// fresh temporary file next to it, created exclusively with the target's
+// permissions, which replaces it only when the exchange succeeded: a failed
+// download never clobbers what was there. Anything else (a symbolic link, a
+// device, a pipe) is written in place.
+std::FILE* OpenOutput(const std::string& output, std::string* temporary) {
+  struct stat info = {};
+  const bool exists = lstat(output.c_str(), &info) == 0;
+  if (exists && !S_ISREG(info.st_mode)) return std::fopen(output.c_str(), "wb");
+  mode_t mode = 0;
+  if (exists) {
+    mode = info.st_mode & 07777;
+  } else {
+    const mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
+  }
+  std::string name = output + ".korvo-part.XXXXXX";
+  const int fd = mkstemp(name.data());
+  if (fd < 0) return nullptr;
+  std::FILE* file = fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
+  if (file == nullptr) {
+    const int saved = errno;
+    close(fd);
+    unlink(name.c_str());
+    errno = saved;
+    return nullptr;
+  }
+  *temporary = name;
+  return file;
+}
+
 int RunGet(URLProcessor* processor, const Options& options) {
   std::FILE* out = stdout;
   std::string temporary;
   if (!options.output.empty() && options.output != "-") {
-    temporary = options.output + ".korvo-part." + std::to_string(getpid());
-    out = std::fopen(temporary.c_str(), "wb");
+    out = OpenOutput(options.output, &temporary);
     if (out == nullptr) {
-      std::fprintf(stderr, "korvo: %s: %s\n", temporary.c_str(), std::strerror(errno));
+      std::fprintf(stderr, "korvo: %s: %s\n", options.output.c_str(), std::strerror(errno));
       return 1;
     }
   }
@@ -266,13 +296,14 @@ int RunGet(URLProcessor* processor, const Options& options) {
   }
   const URLProcessor::Result result = processor->Finish();
   if (std::fflush(out) != 0 && write_error.empty()) write_error = std::strerror(errno);
-  if (out != stdout && std::fclose(out) != 0 && write_error.empty()) {
+  const bool out_is_stdout = out == stdout;
+  if (!out_is_stdout && std::fclose(out) != 0 && write_error.empty()) {
     write_error = std::strerror(errno);
   }
   int status = Report(processor, result);
   if (!write_error.empty()) {
     std::fprintf(stderr, "korvo: cannot write %s: %s\n",
-                 temporary.empty() ? "standard output" : options.output.c_str(),
+                 out_is_stdout ? "standard output" : options.output.c_str(),
                  write_error.c_str());
     KLOG(Fail) << "http get cannot write the body: " << write_error;
     status = 1;

@@ -113,6 +113,10 @@ void Requestor::Run() {
   for (;;) {
     cv_.wait(lock, [this] { return closed_ || !queue_.empty(); });
     if (closed_) return;
+    // A factory-wide stop (StopAllProcessors) ends the request in flight but
+    // must not end metrics for good; Close() sets closed_ first, so this
+    // cannot undo it.
+    processor_->Start();
     const Metric metric = queue_.front().metric;
     in_flight_ = queue_.front().id;
     lock.unlock();

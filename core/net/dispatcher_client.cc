@@ -132,6 +132,8 @@ void VTDispatcherClient::FinalCloseDispatcher() {
   std::shared_ptr<URLProcessor> released;
   {
     std::unique_lock<std::mutex> lock(S().config_mutex);
+    // A second call has nothing left to wait for.
+    if (S().globally_stopped) return;
     S().cv.wait(lock, [] { return S().can_enter; });
     S().can_enter = false;
     S().globally_stopped = true;
@@ -308,6 +310,11 @@ VTDispatcherClient::Result VTDispatcherClientImpl::WriteConfigToCache(
     const auto url = service.get_optional<std::string>(kURLField);
     if (!url) {
       KLOG(Fatal) << "Missing url field in dispatcher response for service: " << key;
+      utils::json::Log(settings);
+      return FAILED;
+    }
+    if (url->compare(0, 7, "http://") != 0 && url->compare(0, 8, "https://") != 0) {
+      KLOG(Fatal) << "Invalid url field in dispatcher response for service: " << key;
       utils::json::Log(settings);
       return FAILED;
     }

@@ -548,6 +548,10 @@ bool URLProcessorImpl::InitCurl(const DispatcherUrl& url, bool use_auth, const c
   // Receive and send in pieces as large as a caller's usual buffer: fewer
   // passes of the engine per megabyte.
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kTransferPiece);
+  // Only what the verbs speak: a URL from a service's answer can name no
+  // other protocol (file:, ftp:...), not even through a redirect.
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,smtp,smtps");
+  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, kTransferPiece);
 
   std::string user_agent = user_agent_;

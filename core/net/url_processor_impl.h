@@ -176,7 +176,7 @@ class KORVO_EXPORT URLProcessorImpl : public URLProcessor {
   std::atomic<bool> stop_{false};
   std::string last_url_;
   std::string last_content_type_;
-  int last_response_code_ = 0;
+  std::atomic<int> last_response_code_{0};  // read from any thread
   static constexpr int kUnknownResponseCode = 0;
   int timeout_seconds_ = 30;
   std::shared_ptr<AuthInfoProvider> auth_;

@@ -129,7 +129,9 @@ TEST_F(DispatcherClientTest, AMissingOrBadTtlKeepsTheLifetime) {
     ASSERT_EQ(VTDispatcherClient::SUCCEEDED, client_->GetUrl(VTDispatcherClient::Metad, &url));
     EXPECT_EQ("http://m/", url.Url());
     EXPECT_EQ(c.timeout, VTDispatcherClientImpl::CacheTimeoutForTesting());
-    if (c.log != nullptr) EXPECT_TRUE(watch.Contains(c.log));
+    if (c.log != nullptr) {
+      EXPECT_TRUE(watch.Contains(c.log));
+    }
   }
 }
 
@@ -151,6 +153,8 @@ TEST_F(DispatcherClientTest, BadAnswersAreMappedAndNeverCached) {
        VTDispatcherClient::FAILED, "Missing ip field in dispatcher response for service: Download"},
       {200, R"({"settings": {"Download": {"ip": "1.2.3.4"}}})", VTDispatcherClient::FAILED,
        "Missing url field in dispatcher response for service: Download"},
+      {200, R"({"settings": {"Download": {"ip": "1.2.3.4", "url": "file:///etc/passwd"}}})",
+       VTDispatcherClient::FAILED, "Invalid url field in dispatcher response for service: Download"},
       {500, "{}", VTDispatcherClient::FAILED, "Other failed."},
       // Unexpected results; with no entry to fall back on, FAILED.
       {404, "{}", VTDispatcherClient::FAILED, "Invalid response code."},
@@ -283,6 +287,7 @@ TEST_F(DispatcherClientTest, StopsReleaseWaitersAndTheFinalCloseIsFinal) {
     }
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(-1, results[2].load());  // waiting
   // Stopping a waiting client releases it alone.
   clients[2]->Stop();
   threads[2].join();
@@ -297,6 +302,7 @@ TEST_F(DispatcherClientTest, StopsReleaseWaitersAndTheFinalCloseIsFinal) {
   DispatcherUrl url;
   EXPECT_EQ(VTDispatcherClient::STOPPED, clients[1]->GetUrl(VTDispatcherClient::Upload, &url));
   EXPECT_EQ(1u, Asked());
+  VTDispatcherClient::FinalCloseDispatcher();  // again: returns at once
 }
 
 }  // namespace
