@@ -1116,6 +1116,31 @@ class PassTimer {
 
 }  // namespace
 
+URLProcessorImpl::PumpEnd URLProcessorImpl::Pump(
+    const char* what, const char* unit, const std::function<bool(int running)>& answered) {
+  PassTimer timer(GetTimeout());
+  int idle_waits = 0;
+  for (;;) {
+    if (stop_.load()) {
+      RemoveHandle();
+      Cleanup();
+      state_ = kStoppedState;
+      return PumpEnd::kStopped;
+    }
+    int running = 0;
+    if (!PerformOnce(&running)) return PumpEnd::kFailed;
+    if (answered(running)) return PumpEnd::kAnswered;
+    if (timer.Pass()) {
+      KLOG(Fail) << what << " timed out (" << GetTimeout() << unit << ").";
+      RemoveHandle();
+      Cleanup();
+      state_ = kFailed;
+      return PumpEnd::kFailed;
+    }
+    if (!WaitOnce(&idle_waits)) return PumpEnd::kFailed;
+  }
+}
+
 InputStream::Result URLProcessorImpl::Read(unsigned char* buffer, unsigned int size,
                                            unsigned int* read) {
   *read = 0;
@@ -1136,49 +1161,24 @@ InputStream::Result URLProcessorImpl::Read(unsigned char* buffer, unsigned int s
   read_target_ = buffer;
   read_room_ = size;
   read_count_ = 0;
-  auto done = [this] {
-    read_target_ = nullptr;
-    read_room_ = 0;
-  };
-  PassTimer timer(GetTimeout());
-  int idle_waits = 0;
-  for (;;) {
-    if (stop_.load()) {
-      done();
-      RemoveHandle();
-      Cleanup();
-      state_ = kStoppedState;
-      return InputStream::kStopped;
-    }
-    int running = 0;
-    if (!PerformOnce(&running)) {
-      done();
-      return InputStream::kEnd;
-    }
+  InputStream::Result result = InputStream::kEnd;
+  const PumpEnd end = Pump("Read", "sec", [&](int running) {
     if (read_count_ > 0) {
       *read = static_cast<unsigned int>(read_count_);
       if (running == 0) state_ = kReadComplete;
-      done();
-      return InputStream::kData;
+      result = InputStream::kData;
+      return true;
     }
     if (running == 0) {
-      done();
       state_ = kFinished;
-      return InputStream::kEnd;
+      return true;
     }
-    if (timer.Pass()) {
-      KLOG(Fail) << "Read timed out (" << GetTimeout() << "sec).";
-      done();
-      RemoveHandle();
-      Cleanup();
-      state_ = kFailed;
-      return InputStream::kEnd;
-    }
-    if (!WaitOnce(&idle_waits)) {
-      done();
-      return InputStream::kEnd;
-    }
-  }
+    return false;
+  });
+  read_target_ = nullptr;
+  read_room_ = 0;
+  if (end == PumpEnd::kStopped) return InputStream::kStopped;
+  return end == PumpEnd::kAnswered ? result : InputStream::kEnd;
 }
 
 OutputStream::Result URLProcessorImpl::Write(std::string_view data) {
@@ -1213,49 +1213,27 @@ OutputStream::Result URLProcessorImpl::Write(std::string_view data) {
       return OutputStream::kOver;
     }
   }
-  PassTimer timer(GetTimeout());
-  int idle_waits = 0;
-  for (;;) {
-    if (stop_.load()) {
-      done();
-      RemoveHandle();
-      Cleanup();
-      state_ = kStoppedState;
-      return OutputStream::kStopped;
-    }
-    int running = 0;
-    if (!PerformOnce(&running)) {
-      done();
-      return OutputStream::kOver;
-    }
+  OutputStream::Result result = OutputStream::kOver;
+  const PumpEnd end = Pump("Write", "sec", [&](int running) {
     if (running == 0) {
-      const bool consumed = source_consumed_;
-      done();
-      if (!consumed || data.empty()) {
+      if (!source_consumed_ || data.empty()) {
         state_ = kFinished;
-        return OutputStream::kOver;
+      } else {
+        state_ = kWritten;
+        result = OutputStream::kAccepted;
       }
-      state_ = kWritten;
-      return OutputStream::kAccepted;
+      return true;
     }
     // An empty write ends the body: wait for the whole exchange then.
     if (source_consumed_ && !data.empty()) {
-      done();
-      return OutputStream::kAccepted;
+      result = OutputStream::kAccepted;
+      return true;
     }
-    if (timer.Pass()) {
-      KLOG(Fail) << "Write timed out (" << GetTimeout() << "sec).";
-      done();
-      RemoveHandle();
-      Cleanup();
-      state_ = kFailed;
-      return OutputStream::kOver;
-    }
-    if (!WaitOnce(&idle_waits)) {
-      done();
-      return OutputStream::kOver;
-    }
-  }
+    return false;
+  });
+  done();
+  if (end == PumpEnd::kStopped) return OutputStream::kStopped;
+  return end == PumpEnd::kAnswered ? result : OutputStream::kOver;
 }
 
 InputStream::Result URLProcessorImpl::ReadResponseCode() {
@@ -1266,21 +1244,10 @@ InputStream::Result URLProcessorImpl::ReadResponseCode() {
   read_target_ = nullptr;
   read_room_ = 0;
   write_in_progress_ = false;
-  PassTimer timer(GetTimeout());
-  int idle_waits = 0;
-  for (;;) {
-    if (stop_.load()) {
-      RemoveHandle();
-      Cleanup();
-      state_ = kStoppedState;
-      return InputStream::kStopped;
-    }
-    int running = 0;
-    if (!PerformOnce(&running)) return InputStream::kEnd;
+  InputStream::Result result = InputStream::kEnd;
+  const PumpEnd end = Pump("Read response code", " secs", [&](int running) {
     long code = 0;
     curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
-    long redirects = 0;
-    curl_easy_getinfo(easy_, CURLINFO_REDIRECT_COUNT, &redirects);
     // A redirect that will be followed is not the answer yet.
     if (follow_redirects_ && code >= 301 && code <= 399 && running != 0) code = 0;
     // Neither is an interim block ("100 Continue", "102 Processing"): the
@@ -1290,24 +1257,21 @@ InputStream::Result URLProcessorImpl::ReadResponseCode() {
       if (code != 0) {
         last_response_code_ = static_cast<int>(code);
         state_ = kReadComplete;
-        return InputStream::kData;
+        result = InputStream::kData;
+      } else {
+        state_ = kFinished;
       }
-      state_ = kFinished;
-      return InputStream::kEnd;
+      return true;
     }
     if (code != 0) {
       last_response_code_ = static_cast<int>(code);
-      return InputStream::kData;
+      result = InputStream::kData;
+      return true;
     }
-    if (timer.Pass()) {
-      KLOG(Fail) << "Read response code timed out (" << GetTimeout() << " secs).";
-      RemoveHandle();
-      Cleanup();
-      state_ = kFailed;
-      return InputStream::kEnd;
-    }
-    if (!WaitOnce(&idle_waits)) return InputStream::kEnd;
-  }
+    return false;
+  });
+  if (end == PumpEnd::kStopped) return InputStream::kStopped;
+  return end == PumpEnd::kAnswered ? result : InputStream::kEnd;
 }
 
 URLProcessor::Result URLProcessorImpl::Finish() {

@@ -159,6 +159,12 @@ class KORVO_EXPORT URLProcessorImpl : public URLProcessor {
   bool PerformOnce(int* running);
   // Waits up to two seconds, with back-off; false on an engine error.
   bool WaitOnce(int* idle_waits);
+  enum class PumpEnd { kAnswered, kStopped, kFailed };
+  // Runs the engine until |answered(running)| is true, a stop (transfer
+  // removed, state kStoppedState), the time-out (logged as "<what> timed out
+  // (<seconds><unit>).", state kFailed) or an engine error.
+  PumpEnd Pump(const char* what, const char* unit,
+               const std::function<bool(int running)>& answered);
 
   size_t Receive(const char* data, size_t size);
   size_t ReceiveHeader(const char* data, size_t size);
