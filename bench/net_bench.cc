@@ -23,7 +23,9 @@
 
 #include "core/net/dispatcher_url.h"
 #include "core/net/url_processor_impl.h"
+#include "tests/support/engine_setup.h"
 #include "tests/support/server_process.h"
+#include "tests/support/test_env.h"
 
 namespace {
 
@@ -35,17 +37,6 @@ double SecondsOf(const std::function<bool()>& run, bool* ok) {
   const auto start = Clock::now();
   *ok = run();
   return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-std::string ReadText(const std::string& path) {
-  std::string out;
-  if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
-    char piece[4096];
-    size_t got;
-    while ((got = std::fread(piece, 1, sizeof(piece), file)) > 0) out.append(piece, got);
-    std::fclose(file);
-  }
-  return out;
 }
 
 bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
@@ -199,11 +190,8 @@ int main(int argc, char** argv) {
         !Shell("cp '" + big + "' '" + source + "'")) {
       return 1;
     }
-    if (!URLProcessor::GlobalOpen()) return 1;
-    NetworkSettings direct;
-    direct.mode = NetworkSettings::kNoProxy;
-    URLProcessorImpl::SetSettings(direct);
-    URLProcessorImpl::AddTrustedRootCertificates(ReadText(dir + "/ca.pem"));
+    if (!testing_env::OpenEngineWithoutProxy()) return 1;
+    URLProcessorImpl::AddTrustedRootCertificates(testing_env::ReadFile(dir + "/ca.pem"));
 
     const std::string http = "http://127.0.0.1:" + std::to_string(nginx.port(0));
     const std::string https = "https://localhost:" + std::to_string(nginx.port(1));

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -50,15 +51,12 @@ struct Options {
   bool insecure = false;
 };
 
+// The whole text as a decimal number no larger than |max|.
 bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t* value) {
-  if (text.empty() || text.size() > 20) return false;
   uint64_t result = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    const uint64_t digit = static_cast<uint64_t>(c - '0');
-    if (result > (max - digit) / 10) return false;
-    result = result * 10 + digit;
-  }
+  const char* end = text.data() + text.size();
+  const auto [ptr, error] = std::from_chars(text.data(), end, result);
+  if (error != std::errc() || ptr != end || result > max) return false;
   *value = result;
   return true;
 }

@@ -37,10 +37,6 @@ std::string JsonStringBody(const std::string& text) {
   return out;
 }
 
-}  // namespace
-
-namespace {
-
 std::string WithoutTrailingSlashes(std::string origin) {
   while (!origin.empty() && origin.back() == '/') origin.pop_back();
   return origin;
@@ -65,7 +61,6 @@ bool TallyLoggerImpl::Open(const std::shared_ptr<URLProcessorFactory>& factory,
     if (opened) requestor_ = std::move(requestor);
   }
   if (previous != nullptr) previous->Close();
-  opened_.store(opened);
   if (!opened) KLOG(Fail) << "Metrics sender is not opened.";
   return opened;
 }
@@ -76,7 +71,6 @@ void TallyLoggerImpl::Close() {
     std::lock_guard<std::mutex> lock(mutex_);
     requestor = std::move(requestor_);
   }
-  opened_.store(false);
   if (requestor != nullptr) requestor->Close();
 }
 
@@ -107,6 +101,11 @@ void TallyLoggerImpl::AppendBase(std::string* url) const {
   url->append(origin_).append(kPath).append("_").append(prefix_);
 }
 
+void TallyLoggerImpl::AppendIdentity(std::string* url) const {
+  if (!email_.empty()) url->append("&e=").append(QueryValue(email_));
+  if (!installation_id_.empty()) url->append("&iid=").append(QueryValue(installation_id_));
+}
+
 std::string TallyLoggerImpl::GenerateTallyUrl(const std::string& name, int count,
                                               const std::string& add, bool with_utm) {
   std::string url;
@@ -115,8 +114,7 @@ std::string TallyLoggerImpl::GenerateTallyUrl(const std::string& name, int count
   AppendBase(&url);
   url.append("&i=").append(name).append(":").append(std::to_string(count));
   url.append("&v=0");
-  if (!email_.empty()) url.append("&e=").append(QueryValue(email_));
-  if (!installation_id_.empty()) url.append("&iid=").append(QueryValue(installation_id_));
+  AppendIdentity(&url);
   if (with_utm) {
     if (!utm_.empty()) url.append("&utm=").append(QueryValue(utm_));
     if (!gclid_.empty()) {
@@ -159,8 +157,7 @@ void TallyLoggerImpl::SendToFerro(const std::vector<std::pair<std::string, std::
     std::lock_guard<std::mutex> lock(mutex_);
     AppendBase(&url);
     url.append("&v=0&bc=1");
-    if (!email_.empty()) url.append("&e=").append(QueryValue(email_));
-    if (!installation_id_.empty()) url.append("&iid=").append(QueryValue(installation_id_));
+    AppendIdentity(&url);
   }
   for (const auto& [key, value] : pairs) {
     url.append("&").append(QueryValue(key)).append("=").append(QueryValue(value));

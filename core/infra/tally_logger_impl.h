@@ -1,7 +1,6 @@
 #ifndef KORVO_CORE_INFRA_TALLY_LOGGER_IMPL_H_
 #define KORVO_CORE_INFRA_TALLY_LOGGER_IMPL_H_
 
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -48,13 +47,13 @@ class KORVO_EXPORT TallyLoggerImpl : public TallyLoggerImplInterface {
  private:
   void SendMetricImpl(const std::string& name, int count, const std::string& add, bool with_utm,
                       bool flag);
-  // Base endpoint, "_", prefix; then e-mail and installation id. Under mutex_.
+  // Under mutex_: base endpoint, "_", prefix; and "&e=", "&iid=" when set.
   void AppendBase(std::string* url) const;
+  void AppendIdentity(std::string* url) const;
   std::shared_ptr<Requestor> requestor();
 
   const std::string origin_;
-  std::shared_ptr<Requestor> requestor_;
-  std::atomic<bool> opened_{false};
+  std::shared_ptr<Requestor> requestor_;  // set while opened
   std::string prefix_;
   std::mutex mutex_;
   std::string email_;

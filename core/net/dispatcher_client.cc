@@ -1,5 +1,6 @@
 #include "core/net/dispatcher_client.h"
 
+#include <charconv>
 #include <chrono>
 #include <utility>
 
@@ -70,12 +71,10 @@ std::string Cut(const std::string& text) {
 
 // A decimal 64-bit count of seconds, not negative.
 bool ParseSeconds(const std::string& text, int64_t* seconds) {
-  if (text.empty() || text.size() > 18) return false;
   int64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
+  const char* end = text.data() + text.size();
+  const auto [ptr, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || ptr != end || value < 0) return false;
   *seconds = value;
   return true;
 }

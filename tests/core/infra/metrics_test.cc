@@ -13,6 +13,7 @@
 #include "core/infra/tally_logger.h"
 #include "core/infra/tally_logger_impl.h"
 #include "core/net/url_processor_impl.h"
+#include "tests/support/engine_setup.h"
 #include "tests/support/maker_services.h"
 
 namespace {
@@ -75,10 +76,7 @@ TEST(TallyUrlTest, Layout) {
 class MetricsTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    ASSERT_TRUE(URLProcessor::GlobalOpen());
-    NetworkSettings direct;
-    direct.mode = NetworkSettings::kNoProxy;
-    URLProcessorImpl::SetSettings(direct);
+    ASSERT_TRUE(testing_env::OpenEngineWithoutProxy());
   }
   void SetUp() override { ASSERT_TRUE(services_.ok()); }
 

@@ -13,6 +13,7 @@
 #include "core/infra/tally_logger_impl.h"
 #include "core/net/dispatcher_client.h"
 #include "core/net/url_processor_impl.h"
+#include "tests/support/engine_setup.h"
 #include "tests/support/log_watch.h"
 #include "tests/support/maker_services.h"
 
@@ -33,10 +34,7 @@ constexpr char kAnswer[] = R"({
 class DispatcherClientTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    ASSERT_TRUE(URLProcessor::GlobalOpen());
-    NetworkSettings direct;
-    direct.mode = NetworkSettings::kNoProxy;
-    URLProcessorImpl::SetSettings(direct);
+    ASSERT_TRUE(testing_env::OpenEngineWithoutProxy());
   }
 
   void SetUp() override {

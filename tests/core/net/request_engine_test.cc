@@ -13,6 +13,7 @@
 #include "core/net/json_xml.h"
 #include "core/net/url_processor_impl.h"
 #include "core/text/cloud_utils.h"
+#include "tests/support/engine_setup.h"
 #include "tests/support/log_watch.h"
 #include "tests/support/read_all.h"
 #include "tests/support/server_process.h"
@@ -32,10 +33,7 @@ std::string Pattern(size_t n) {
 class RequestEngineTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    ASSERT_TRUE(URLProcessor::GlobalOpen());
-    NetworkSettings direct;
-    direct.mode = NetworkSettings::kNoProxy;
-    URLProcessorImpl::SetSettings(direct);
+    ASSERT_TRUE(testing_env::OpenEngineWithoutProxy());
   }
 
   void SetUp() override { ASSERT_TRUE(server_.ok()); }
