@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QString>
+#include <chrono>
 #include <cstdio>
 
 #include "core/infra/exception_catch_wrapper.h"
@@ -18,6 +19,8 @@ namespace {
 // bzip2 settings of every record.
 constexpr int kBlockSize = 5;
 constexpr int kWorkFactor = 30;
+// How long the constructor waits for the writer thread to come up.
+constexpr std::chrono::seconds kStartWait{2};
 
 }  // namespace
 
@@ -28,6 +31,13 @@ LogFileWriter::LogFileWriter(Options options) : options_(std::move(options)) {
       utils::ExceptionCatchWrapper([this] { Loop(); }, "ThreadWriter"));
   thread_->setObjectName(QStringLiteral("Logs writer"));
   thread_->start(QThread::LowestPriority);
+  // Qt sets a new thread up (its event dispatcher looks at the application
+  // object) before the loop runs. Started at load, on a busy machine that
+  // set-up could otherwise still be under way while a short-lived process
+  // destroys its QCoreApplication. A bounded wait: a thread that never
+  // starts must not hang the process.
+  std::unique_lock<std::mutex> lock(queue_mutex_);
+  queue_signal_.wait_for(lock, kStartWait, [this] { return loop_started_; });
 }
 
 LogFileWriter::~LogFileWriter() { Abandon(); }
@@ -86,6 +96,11 @@ size_t LogFileWriter::QueuedForTesting() {
 }
 
 void LogFileWriter::Loop() {
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    loop_started_ = true;
+  }
+  queue_signal_.notify_all();
   Platform::Default()->SetCurrentThreadName("Logs writer");
   int counter = 0;
   for (;;) {

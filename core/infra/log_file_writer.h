@@ -71,6 +71,7 @@ class LogFileWriter {
   std::condition_variable queue_signal_;
   std::vector<std::string> queue_;
   int pending_signals_ = 0;  // The counting semaphore.
+  bool loop_started_ = false;
   bool loop_exited_ = false;
   std::atomic<bool> stop_{false};
   std::vector<char> compressed_;  // Used by one thread at a time.

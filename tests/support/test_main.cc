@@ -8,9 +8,11 @@
 #include <QStandardPaths>
 #include <cstdlib>
 
+#include "tests/support/crash_report.h"
 #include "tests/support/test_env.h"
 
 int main(int argc, char** argv) {
+  testing_env::InstallCrashReport();
   const std::string& home = testing_env::TempHome();
   setenv("HOME", home.c_str(), 1);
   for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
