@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <initializer_list>
 
@@ -43,11 +44,14 @@ bool ReportThroughGdb() {
   if (child < 0) return false;
   if (child == 0) {
     dup2(STDERR_FILENO, STDOUT_FILENO);
-    execlp("gdb", "gdb", "-batch", "-nx", "-p", pid, "-ex", "thread apply all bt", nullptr);
+    // Bounded: a gdb that cannot attach must not keep the crash from ending.
+    execlp("timeout", "timeout", "60", "gdb", "-batch", "-nx", "-p", pid, "-ex",
+           "thread apply all bt", nullptr);
     _exit(127);
   }
   int status = 0;
   while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return false;
   }
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
