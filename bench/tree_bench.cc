@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/tree/file_tree.h"
+#include "core/tree/inode_collection.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/export.h"
-#include "core/net/url_processor_result.h"
+#include "core/infra/url_processor_result.h"
 
 class URLProcessorFactory;
 

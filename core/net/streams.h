@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/export.h"
-#include "core/net/stoppable.h"
+#include "core/infra/stoppable.h"
 
 // A source of bytes: a response body, a file, a buffer.
 class KORVO_EXPORT InputStream : public virtual Stoppable {

@@ -15,8 +15,8 @@
 
 #include "core/export.h"
 #include "core/net/streams.h"
-#include "core/net/url_processor_result.h"
-#include "core/net/value_or_error.h"
+#include "core/infra/url_processor_result.h"
+#include "core/infra/value_or_error.h"
 #include "core/platform/wide_string.h"
 
 class AuthInfoProvider;

@@ -1,13 +1,7 @@
 #include "core/net/url_processor_impl.h"
 
 #include <curl/curl.h>
-#include <openssl/bio.h>
-#include <openssl/err.h>
-#include <openssl/pem.h>
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
 
-#include <QFile>
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -19,12 +13,14 @@
 #include "core/infra/logger.h"
 #include "core/net/auth_info_provider.h"
 #include "core/net/dispatcher_url.h"
+#include "core/net/engine_state.h"
 #include "core/net/json_xml.h"
+#include "core/net/log_masking.h"
+#include "core/net/proxy_config.h"
+#include "core/net/trust_store.h"
 #include "core/platform/platform.h"
 #include "core/text/cloud_utils.h"
 #include "core/text/encoding_utils.h"
-
-static void InitAssetsResource() { Q_INIT_RESOURCE(net_assets); }
 
 namespace {
 
@@ -41,83 +37,12 @@ const std::set<int>& TlsFailures() {
   return kCodes;
 }
 
-// Process-wide engine state. Never destroyed: requests may still run while
-// static destructors do.
-struct Global {
-  CURLSH* share = nullptr;
-  // One lock per shared data kind: share, DNS, TLS sessions, connections,
-  // public suffix list.
-  std::mutex share_locks[5];
-  std::mutex perform_mutex;
-  std::atomic<bool> verify_disabled{false};
-
-  std::mutex settings_guard;
-  NetworkSettings settings;
-
-  std::mutex proxy_mutex;
-  int64_t proxy_refreshed = 0;
-  bool proxy_found = false;
-  std::string proxy;
-  std::string bypass;
-
-  std::mutex store_mutex;
-  X509_STORE* store = nullptr;
-  std::string pending_roots;  // added before the store was built
-};
-
-Global& G() {
-  static Global* global = new Global();
-  return *global;
-}
-
-std::mutex* ShareLock(curl_lock_data data) {
-  switch (data) {
-    case CURL_LOCK_DATA_SHARE: return &G().share_locks[0];
-    case CURL_LOCK_DATA_DNS: return &G().share_locks[1];
-    case CURL_LOCK_DATA_SSL_SESSION: return &G().share_locks[2];
-    case CURL_LOCK_DATA_CONNECT: return &G().share_locks[3];
-    case CURL_LOCK_DATA_PSL: return &G().share_locks[4];
-    default:
-      KLOG(Fatal) << "Unknown lock data requested: " << static_cast<int>(data);
-      return nullptr;
+// Whether |text| holds "token" in any case.
+bool HoldsToken(std::string_view text) {
+  for (size_t i = 0; i + 5 <= text.size(); ++i) {
+    if (IBeginsWithASCII(text.substr(i), "token")) return true;
   }
-}
-
-// Shared and single access alike take the kind's lock exclusively: the
-// unlock callback is not told which access it ends.
-void ShareLockFunction(CURL*, curl_lock_data data, curl_lock_access, void*) {
-  if (std::mutex* lock = ShareLock(data)) lock->lock();
-}
-
-void ShareUnlockFunction(CURL*, curl_lock_data data, void*) {
-  if (std::mutex* lock = ShareLock(data)) lock->unlock();
-}
-
-// Header lines whose values are secrets: logged with the value masked.
-std::string MaskSecretHeaders(std::string_view text) {
-  static const char* const kSecret[] = {"authorization:", "proxy-authorization:", "cookie:",
-                                        "set-cookie:", "x-amz-security-token:"};
-  std::string out;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    bool masked = false;
-    for (const char* name : kSecret) {
-      if (IBeginsWithASCII(line, name)) {
-        out.append(line.substr(0, std::strlen(name)));
-        out += " <masked>";
-        if (!line.empty() && line.back() == '\r') out += '\r';
-        masked = true;
-        break;
-      }
-    }
-    if (!masked) out.append(line);
-    if (end < text.size()) out += '\n';
-    start = end + 1;
-  }
-  return out;
+  return false;
 }
 
 // With hiding on, the request line's query goes the way of logged URLs.
@@ -127,7 +52,7 @@ std::string HideRequestLineTokens(std::string text) {
   if (question == std::string::npos || question > line_end) return text;
   const size_t version = text.rfind(" HTTP/", line_end);
   if (version == std::string::npos || version < question) return text;
-  if (text.substr(question, version - question).find("token") == std::string::npos) return text;
+  if (!HoldsToken(std::string_view(text).substr(question, version - question))) return text;
   text.replace(question + 1, version - question - 1, "<hidden get parameters>");
   return text;
 }
@@ -139,12 +64,12 @@ int CurlTrace(CURL*, curl_infotype type, char* data, size_t size, void* hide) {
       KLOG(Info) << "[CURL_VERBOSE] CURL: == Info: " << text;
       break;
     case CURLINFO_HEADER_IN:
-      KLOG(Info) << "[CURL_VERBOSE] <= Recv header\nCURL: " << MaskSecretHeaders(text);
+      KLOG(Info) << "[CURL_VERBOSE] <= Recv header\nCURL: " << log_masking::MaskSecretHeaders(text);
       break;
     case CURLINFO_HEADER_OUT:
       KLOG(Info) << "[CURL_VERBOSE] => Send header\nCURL: "
-                 << (*static_cast<bool*>(hide) ? HideRequestLineTokens(MaskSecretHeaders(text))
-                                               : MaskSecretHeaders(text));
+                 << (*static_cast<bool*>(hide) ? HideRequestLineTokens(log_masking::MaskSecretHeaders(text))
+                                               : log_masking::MaskSecretHeaders(text));
       break;
     case CURLINFO_DATA_IN:
       KLOG(Info) << "[CURL_VERBOSE] <= Recv data  " << size << "bytes";
@@ -162,132 +87,6 @@ int CurlTrace(CURL*, curl_infotype type, char* data, size_t size, void* hide) {
       break;
   }
   return 0;
-}
-
-int VerifyCallback(int preverify_ok, X509_STORE_CTX* context) {
-  if (preverify_ok) return preverify_ok;
-  const int error = X509_STORE_CTX_get_error(context);
-  LoggerWrapper log(LoggerWrapper::Fail);
-  log << "SSL cert verify failed: " << X509_verify_cert_error_string(error)
-      << " Cert depth: " << X509_STORE_CTX_get_error_depth(context);
-  if (X509* cert = X509_STORE_CTX_get_current_cert(context)) {
-    char subject[512];
-    X509_NAME_oneline(X509_get_subject_name(cert), subject, sizeof(subject));
-    log << " " << subject;
-  } else {
-    log << " Failed to get cert failed verify.";
-  }
-  return preverify_ok;
-}
-
-// Adds every certificate of a PEM text; returns how many were added and
-// counts the ones refused in |*failed|.
-int AddPemBundle(const std::string& text, X509_STORE* store, int* failed) {
-  static const std::string kBegin = "-----BEGIN CERTIFICATE-----";
-  static const std::string kEnd = "-----END CERTIFICATE-----";
-  int added = 0;
-  *failed = 0;
-  size_t at = 0;
-  while ((at = text.find(kBegin, at)) != std::string::npos) {
-    const size_t end = text.find(kEnd, at);
-    if (end == std::string::npos) break;
-    const std::string block = text.substr(at, end + kEnd.size() - at) + "\n";
-    if (URLProcessorImpl::AddX509CertToStore(block.data(), static_cast<int>(block.size()), store,
-                                             false)) {
-      ++added;
-    } else {
-      ++*failed;
-      KLOG(Fail) << "Cert not added: " << block.substr(kBegin.size() + 1, 64) << "...";
-    }
-    at = end + kEnd.size();
-  }
-  return added;
-}
-
-bool AddResourceBundle(const char* path, X509_STORE* store) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    KLOG(Fail) << "Failed to open ca certs file.";
-    return false;
-  }
-  const std::string text = file.readAll().toStdString();
-  int failed = 0;
-  const int added = AddPemBundle(text, store, &failed);
-  if (failed > 0) {
-    KLOG(Fail) << "Failed adding certs (" << failed << " out of " << added + failed << ")";
-  }
-  return failed == 0 || added > 0;
-}
-
-// Builds the trust store on first use; the caller holds the store mutex.
-X509_STORE* TrustStoreLocked() {
-  Global& g = G();
-  if (g.store != nullptr) return g.store;
-  g.store = X509_STORE_new();
-  if (g.store == nullptr) return nullptr;
-  InitAssetsResource();
-  std::string system;
-  if (!Platform::Default()->GetSystemCaBundle(&system)) {
-    KLOG(Info) << "Error opening Root cert store.";
-  } else {
-    int failed = 0;
-    AddPemBundle(system, g.store, &failed);
-    if (failed > 0) {
-      KLOG(Info) << "Adding system Root certificate failed, perhaps it has already been added. "
-                    "Certs count of problems: "
-                 << failed;
-    }
-  }
-  if (!AddResourceBundle(":/assets/cacert.pem", g.store)) {
-    KLOG(Fatal) << "Failed to add bundled cacerts.";
-  }
-  if (!AddResourceBundle(":/assets/cacert_additional.pem", g.store)) {
-    KLOG(Fatal) << "Failed to add bundled additional cacerts.";
-  }
-  if (!g.pending_roots.empty()) {
-    int failed = 0;
-    AddPemBundle(g.pending_roots, g.store, &failed);
-    g.pending_roots.clear();
-  }
-  return g.store;
-}
-
-int64_t NowSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
-
-// Refreshes the system proxy cache; the caller holds the proxy mutex.
-void RefreshSystemProxyLocked() {
-  Global& g = G();
-  const int64_t now = NowSeconds();
-  if (g.proxy_found && now - g.proxy_refreshed < 30 && now >= g.proxy_refreshed) return;
-  g.proxy_refreshed = now;
-  std::string list, bypass;
-  std::string chosen;
-  if (Platform::Default()->GetSystemProxyConfig(&list, &bypass)) {
-    size_t start = 0;
-    while (start <= list.size()) {
-      size_t end = list.find_first_of("; ", start);
-      if (end == std::string::npos) end = list.size();
-      const std::string entry = list.substr(start, end - start);
-      start = end + 1;
-      if (entry.empty()) continue;
-      const size_t equals = entry.find('=');
-      if (equals == std::string::npos) {
-        chosen = entry;
-        continue;
-      }
-      const std::string scheme = entry.substr(0, equals);
-      if (scheme == "http" || scheme == "https") {
-        chosen = entry.substr(equals + 1);
-        break;
-      }
-    }
-  }
-  std::replace(bypass.begin(), bypass.end(), ';', ',');
-  for (size_t at; (at = bypass.find("<local>")) != std::string::npos;) bypass.erase(at, 7);
-  g.proxy_found = !chosen.empty();
-  if (chosen != g.proxy && !chosen.empty()) KLOG(Info) << "Using system proxy: " << chosen;
-  g.proxy = chosen;
-  g.bypass = bypass;
 }
 
 std::string RangeHeader(const URLProcessor::Range& range) {
@@ -329,107 +128,6 @@ struct CurlCallbacks {
                                                                          : CURLE_SSL_CERTPROBLEM;
   }
 };
-
-// ---------------------------------------------------------------- global set-up
-
-std::atomic<bool> URLProcessor::s_init{false};
-
-void URLProcessor::LockingFunction(int, int, const char*, int) {}
-
-bool URLProcessor::GlobalOpen() {
-  if (s_init.load()) return true;
-  if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) return false;
-  Global& g = G();
-  g.share = curl_share_init();
-  if (g.share == nullptr) {
-    KLOG(Fatal) << "CURLShare init failed.";
-  } else {
-    for (curl_lock_data data : {CURL_LOCK_DATA_SSL_SESSION, CURL_LOCK_DATA_DNS,
-                                CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_PSL}) {
-      const CURLSHcode code = curl_share_setopt(g.share, CURLSHOPT_SHARE, data);
-      if (code != CURLSHE_OK && !(data == CURL_LOCK_DATA_PSL && code == CURLSHE_NOT_BUILT_IN)) {
-        KLOG(Fatal) << "Failed curl_share_setopt: " << static_cast<int>(code);
-      }
-    }
-    curl_share_setopt(g.share, CURLSHOPT_LOCKFUNC, &ShareLockFunction);
-    curl_share_setopt(g.share, CURLSHOPT_UNLOCKFUNC, &ShareUnlockFunction);
-  }
-  s_init.store(true);
-  return true;
-}
-
-void URLProcessor::GlobalClose() {
-  if (!s_init.exchange(false)) return;
-  Global& g = G();
-  if (g.share != nullptr) {
-    curl_share_cleanup(g.share);
-    g.share = nullptr;
-  }
-  {
-    std::lock_guard<std::mutex> lock(g.store_mutex);
-    X509_STORE_free(g.store);
-    g.store = nullptr;
-  }
-  curl_global_cleanup();
-}
-
-void URLProcessorImpl::SetSettings(const NetworkSettings& settings) {
-  std::lock_guard<std::mutex> lock(G().settings_guard);
-  G().settings = settings;
-}
-
-NetworkSettings URLProcessorImpl::GetSettings() {
-  std::lock_guard<std::mutex> lock(G().settings_guard);
-  return G().settings;
-}
-
-void URLProcessorImpl::ResetSystemProxyCacheForTesting() {
-  std::lock_guard<std::mutex> lock(G().proxy_mutex);
-  G().proxy_found = false;
-  G().proxy.clear();
-  G().bypass.clear();
-}
-
-void URLProcessorImpl::SetSslVerifyActive(bool active) { G().verify_disabled.store(!active); }
-bool URLProcessorImpl::GetSslVerifyActive() { return !G().verify_disabled.load(); }
-
-int URLProcessorImpl::AddTrustedRootCertificates(const std::string& pem) {
-  Global& g = G();
-  std::lock_guard<std::mutex> lock(g.store_mutex);
-  if (g.store == nullptr) {
-    // Counted now, added when the store is built.
-    X509_STORE* probe = X509_STORE_new();
-    int failed = 0;
-    const int added = AddPemBundle(pem, probe, &failed);
-    X509_STORE_free(probe);
-    g.pending_roots += pem;
-    g.pending_roots += '\n';
-    return added;
-  }
-  int failed = 0;
-  return AddPemBundle(pem, g.store, &failed);
-}
-
-bool URLProcessorImpl::AddX509CertToStore(const char* data, int length, x509_store_st* store,
-                                          bool der) {
-  BIO* bio = BIO_new_mem_buf(data, length);
-  if (bio == nullptr) {
-    KLOG(Fatal) << "Failed allocate BIO buffer.";
-    return false;
-  }
-  X509* cert = der ? d2i_X509_bio(bio, nullptr) : PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
-  BIO_free(bio);
-  if (cert == nullptr) {
-    KLOG(Fatal) << "Failed reading BIO and cert is null. From: "
-                << std::string_view(data, std::min(length, 200));
-    ERR_clear_error();
-    return false;
-  }
-  const bool added = X509_STORE_add_cert(store, cert) == 1;
-  if (!added) ERR_clear_error();
-  X509_free(cert);
-  return added;
-}
 
 // ---------------------------------------------------------------- processor
 
@@ -543,7 +241,7 @@ bool URLProcessorImpl::InitCurl(const DispatcherUrl& url, bool use_auth, const c
   CURL* easy = easy_;
   curl_easy_reset(easy);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  if (G().share != nullptr) curl_easy_setopt(easy, CURLOPT_SHARE, G().share);
+  if (net_internal::Engine().share != nullptr) curl_easy_setopt(easy, CURLOPT_SHARE, net_internal::Engine().share);
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(timeout_seconds_));
   // Receive and send in pieces as large as a caller's usual buffer: fewer
   // passes of the engine per megabyte.
@@ -601,7 +299,7 @@ bool URLProcessorImpl::InitCurl(const DispatcherUrl& url, bool use_auth, const c
     case kGzip: curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip"); break;
     default: break;
   }
-  if (G().verify_disabled.load() || !verify_ssl) {
+  if (net_internal::Engine().verify_disabled.load() || !verify_ssl) {
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
   } else {
@@ -649,67 +347,12 @@ bool URLProcessorImpl::InitCurl(const DispatcherUrl& url, bool use_auth, const c
   if (no_accept_header_) add_header("Accept:", "Failed to add accept header.");
   if (no_content_type_header_) add_header("Content-Type:", "Failed to add header.");
   if (headers_list_ != nullptr) curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers_list_);
-  SetNetworkSettingsToCurl();
+  if (!net_internal::ApplyNetworkSettings(easy)) return false;
   return true;
-}
-
-void URLProcessorImpl::SetNetworkSettingsToCurl() {
-  Global& g = G();
-  std::lock_guard<std::mutex> lock(g.settings_guard);
-  const NetworkSettings& settings = g.settings;
-  CURL* easy = easy_;
-  switch (settings.mode) {
-    case NetworkSettings::kNoProxy:
-      curl_easy_setopt(easy, CURLOPT_PROXY, "");
-      break;
-    case NetworkSettings::kSystemProxy: {
-      std::lock_guard<std::mutex> proxy_lock(g.proxy_mutex);
-      RefreshSystemProxyLocked();
-      if (!g.proxy.empty()) {
-        const CURLcode code = curl_easy_setopt(easy, CURLOPT_PROXY, g.proxy.c_str());
-        if (code != CURLE_OK) {
-          KLOG(Fail) << "Failed to set system proxy \"" << g.proxy
-                     << "\": " << curl_easy_strerror(code);
-        }
-      }
-      if (!g.bypass.empty()) {
-        const CURLcode code = curl_easy_setopt(easy, CURLOPT_NOPROXY, g.bypass.c_str());
-        if (code != CURLE_OK) {
-          KLOG(Fail) << "Failed to set system proxy exceptions list \"" << g.bypass
-                     << "\": " << curl_easy_strerror(code);
-        }
-      }
-      break;
-    }
-    case NetworkSettings::kManualProxy: {
-      long type = CURLPROXY_HTTP;
-      if (settings.type == NetworkSettings::kSocks4) type = CURLPROXY_SOCKS4;
-      if (settings.type == NetworkSettings::kSocks5) type = CURLPROXY_SOCKS5_HOSTNAME;
-      curl_easy_setopt(easy, CURLOPT_PROXYTYPE, type);
-      curl_easy_setopt(easy, CURLOPT_PROXY, settings.host.c_str());
-      curl_easy_setopt(easy, CURLOPT_PROXYPORT, static_cast<long>(settings.port));
-      if (settings.auth && settings.type != NetworkSettings::kSocks4) {
-        const std::string credentials = settings.user + ":" + settings.password;
-        curl_easy_setopt(easy, CURLOPT_PROXYUSERPWD, credentials.c_str());
-      }
-      break;
-    }
-    default:
-      break;
-  }
 }
 
 bool URLProcessorImpl::SslContext(void* ssl_context) {
-  auto* context = static_cast<SSL_CTX*>(ssl_context);
-  SSL_CTX_set_verify(context, SSL_CTX_get_verify_mode(context), &VerifyCallback);
-  Global& g = G();
-  std::lock_guard<std::mutex> lock(g.store_mutex);
-  X509_STORE* store = TrustStoreLocked();
-  if (store == nullptr) return false;
-  // The context takes a reference of its own.
-  X509_STORE_up_ref(store);
-  SSL_CTX_set_cert_store(context, store);
-  return true;
+  return net_internal::InstallTrustStore(static_cast<ssl_ctx_st*>(ssl_context));
 }
 
 // ---------------------------------------------------------------- verbs
@@ -1056,7 +699,7 @@ URLProcessor::Result URLProcessorImpl::GetInfoBlocked(const DispatcherUrl& url, 
 bool URLProcessorImpl::PerformOnce(int* running) {
   CURLMcode code;
   {
-    std::lock_guard<std::mutex> lock(G().perform_mutex);
+    std::lock_guard<std::mutex> lock(net_internal::Engine().perform_mutex);
     code = curl_multi_perform(multi_, running);
   }
   if (code != CURLM_OK) {
@@ -1439,65 +1082,3 @@ int URLProcessorImpl::XferInfo(int64_t dltotal, int64_t dlnow, int64_t ultotal, 
   return stop_.load() ? 1 : 0;
 }
 
-// ---------------------------------------------------------------- factory
-
-URLProcessorFactoryImpl::URLProcessorFactoryImpl(std::string user_agent, std::string client_id)
-    : URLProcessorFactory(std::move(user_agent), std::move(client_id)) {}
-
-URLProcessorFactoryImpl::~URLProcessorFactoryImpl() = default;
-
-template <class Visit>
-void URLProcessorFactoryImpl::ForEachLive(const Visit& visit) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  processors_.erase(std::remove_if(processors_.begin(), processors_.end(),
-                                   [](const auto& weak) { return weak.expired(); }),
-                    processors_.end());
-  for (const auto& weak : processors_) {
-    if (auto processor = weak.lock()) visit(processor.get());
-  }
-}
-
-std::shared_ptr<URLProcessor> URLProcessorFactoryImpl::CreateUrlProcessor(bool flag) {
-  const std::string user_agent = GetUserAgent();
-  const std::string client_id = GetClientId();
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!tls_logged_) {
-    tls_logged_ = true;
-    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
-    KLOG(Info) << "Using SSL: " << (info && info->ssl_version ? info->ssl_version : "none");
-  }
-  processors_.erase(std::remove_if(processors_.begin(), processors_.end(),
-                                   [](const auto& weak) { return weak.expired(); }),
-                    processors_.end());
-  std::shared_ptr<URLProcessorImpl> processor(new URLProcessorImpl(flag, user_agent, client_id));
-  processor->SetVerboseLogs(verbose_);
-  processor->SetAuthInfo(auth_);
-  processors_.push_back(processor);
-  return processor;
-}
-
-void URLProcessorFactoryImpl::ResetCallbacks() {
-  ForEachLive([](URLProcessor* processor) { processor->ResetCallbacks(); });
-}
-
-void URLProcessorFactoryImpl::StopAllProcessors() {
-  ForEachLive([](URLProcessor* processor) { processor->Stop(); });
-}
-
-void URLProcessorFactoryImpl::SetAuthInfo(std::shared_ptr<AuthInfoProvider> auth) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auth_ = std::move(auth);
-}
-
-std::shared_ptr<URLProcessorFactory> URLProcessorFactoryImpl::Clone() const {
-  auto clone = std::make_shared<URLProcessorFactoryImpl>(GetUserAgent(), GetClientId());
-  std::lock_guard<std::mutex> lock(mutex_);
-  clone->verbose_ = verbose_;
-  clone->tls_logged_ = tls_logged_;
-  return clone;
-}
-
-void URLProcessorFactoryImpl::SetVerboseLogs(bool verbose) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  verbose_ = verbose;
-}

@@ -15,6 +15,7 @@
 #include "core/net/url_processor.h"
 
 struct curl_slist;
+struct ssl_ctx_st;
 struct x509_store_st;
 
 // The request processor on libcurl. Each processor owns an easy and a multi
@@ -141,7 +142,6 @@ class KORVO_EXPORT URLProcessorImpl : public URLProcessor {
   bool InitCurl(const DispatcherUrl& url, bool use_auth, const char* method, bool verify_ssl,
                 bool follow_redirects, const std::string& user_agent_override,
                 const Headers& headers, const std::string& extra_header);
-  void SetNetworkSettingsToCurl();
   bool SslContext(void* ssl_context);
   // Adds the configured handle to the multi handle and logs the start.
   void StartTransfer(const char* verb, const std::string& range_text, State state);

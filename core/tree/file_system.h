@@ -10,9 +10,9 @@
 
 #include "core/export.h"
 #include "core/hash/hashes.h"
-#include "core/net/stoppable.h"
-#include "core/net/url_processor_result.h"
-#include "core/net/value_or_error.h"
+#include "core/infra/stoppable.h"
+#include "core/infra/url_processor_result.h"
+#include "core/infra/value_or_error.h"
 #include "core/tree/tree_id.h"
 
 class FileNode;

@@ -124,6 +124,48 @@ void LowercaseIndexErase(LowercaseIndex<Node>& index, Node* node) {
 
 }  // namespace tree_internal
 
+// The children of one kind of a folder, in name order, as a range of node
+// pointers: what the folder's child sets are made of stays the tree's own
+// business. Valid until the folder's children change.
+template <class Node>
+class ChildRange {
+  using Set = tree_internal::ChildSet<Node>;
+
+ public:
+  class Iterator {
+   public:
+    using value_type = Node*;
+    using difference_type = std::ptrdiff_t;
+    Iterator() = default;
+    Node* operator*() const { return *it_; }
+    Iterator& operator++() {
+      ++it_;
+      return *this;
+    }
+    Iterator operator++(int) {
+      Iterator old = *this;
+      ++it_;
+      return old;
+    }
+    bool operator==(const Iterator& other) const { return it_ == other.it_; }
+    bool operator!=(const Iterator& other) const { return it_ != other.it_; }
+
+   private:
+    friend class ChildRange;
+    explicit Iterator(typename Set::const_iterator it) : it_(it) {}
+    typename Set::const_iterator it_{};
+  };
+
+  explicit ChildRange(const Set& set) : set_(&set) {}
+  Iterator begin() const { return Iterator(set_->begin()); }
+  Iterator end() const { return Iterator(set_->end()); }
+  size_t size() const { return set_->size(); }
+  bool empty() const { return set_->empty(); }
+
+ private:
+  const Set* set_;
+};
+
 // A child found by a lookup: its position in the parent's name set and the
 // node. The end iterator (no node) means there is no such child.
 template <class T>
@@ -303,29 +345,6 @@ class KORVO_EXPORT FileNode : public ChildNode {
   uint64_t size_ = 0;
 };
 
-class KORVO_EXPORT InodeCollection {
- public:
-  InodeCollection();
-  ~InodeCollection();
-  InodeCollection(const InodeCollection&) = delete;
-  InodeCollection& operator=(const InodeCollection&) = delete;
-
-  // Null for inode 0 and unknown inodes; logs when several nodes share it.
-  FileNode* GetFileByInode(uint64_t inode) const;
-  FolderNode* GetFolderByInode(uint64_t inode) const;
-  bool HasFileWithInode(uint64_t inode) const;
-  bool HasFolderWithInode(uint64_t inode) const;
-  void Reserve(size_t files, size_t folders);
-  bool IsEmpty() const;
-  size_t FileCount() const;
-  size_t FolderCount() const;
-
- private:
-  friend class ChildNode;
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
-};
-
 class KORVO_EXPORT FolderNode : public ChildNode {
  public:
   enum ReadonlyStatus : uint8_t { kNotReadonly = 0, kReadonly = 1 };
@@ -450,8 +469,8 @@ class KORVO_EXPORT FolderNode : public ChildNode {
                                         FolderNode** first_created = nullptr);
 
   // ---- children, in name order.
-  const FileSet& IterFiles() const { return files_; }
-  const FolderSet& IterFolders() const { return folders_; }
+  ChildRange<FileNode> IterFiles() const { return ChildRange<FileNode>(files_); }
+  ChildRange<FolderNode> IterFolders() const { return ChildRange<FolderNode>(folders_); }
   size_t FileCount() const { return files_.size(); }
   size_t FolderCount() const { return folders_.size(); }
   size_t FileKeyCount() const { return files_lowercase_.size(); }

@@ -1,3 +1,5 @@
+#include "core/tree/inode_collection.h"
+
 #include <google/sparse_hash_map>
 
 #include <exception>

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/infra/tally_logger.h"
-#include "core/infra/tally_logger_impl.h"
+#include "core/metrics/tally_logger_impl.h"
 #include "core/net/dispatcher_client.h"
 #include "core/net/url_processor_impl.h"
 #include "tests/support/engine_setup.h"

@@ -1,4 +1,5 @@
 #include "core/tree/file_tree.h"
+#include "core/tree/inode_collection.h"
 
 #include <gtest/gtest.h>
 

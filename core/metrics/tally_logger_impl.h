@@ -1,5 +1,5 @@
-#ifndef KORVO_CORE_INFRA_TALLY_LOGGER_IMPL_H_
-#define KORVO_CORE_INFRA_TALLY_LOGGER_IMPL_H_
+#ifndef KORVO_CORE_METRICS_TALLY_LOGGER_IMPL_H_
+#define KORVO_CORE_METRICS_TALLY_LOGGER_IMPL_H_
 
 #include <memory>
 #include <mutex>
@@ -62,4 +62,4 @@ class KORVO_EXPORT TallyLoggerImpl : public TallyLoggerImplInterface {
   std::string gclid_;
 };
 
-#endif  // KORVO_CORE_INFRA_TALLY_LOGGER_IMPL_H_
+#endif  // KORVO_CORE_METRICS_TALLY_LOGGER_IMPL_H_

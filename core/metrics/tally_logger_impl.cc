@@ -1,7 +1,7 @@
-#include "core/infra/tally_logger_impl.h"
+#include "core/metrics/tally_logger_impl.h"
 
 #include "core/infra/logger.h"
-#include "core/infra/requestor.h"
+#include "core/metrics/requestor.h"
 #include "core/text/cloud_utils.h"
 
 namespace {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "core/infra/requestor.h"
+#include "core/metrics/requestor.h"
 #include "core/infra/tally_logger.h"
-#include "core/infra/tally_logger_impl.h"
+#include "core/metrics/tally_logger_impl.h"
 #include "core/net/url_processor_impl.h"
 #include "tests/support/engine_setup.h"
 #include "tests/support/maker_services.h"

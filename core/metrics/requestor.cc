@@ -1,4 +1,4 @@
-#include "core/infra/requestor.h"
+#include "core/metrics/requestor.h"
 
 #include <chrono>
 

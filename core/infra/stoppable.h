@@ -1,5 +1,5 @@
-#ifndef KORVO_CORE_NET_STOPPABLE_H_
-#define KORVO_CORE_NET_STOPPABLE_H_
+#ifndef KORVO_CORE_INFRA_STOPPABLE_H_
+#define KORVO_CORE_INFRA_STOPPABLE_H_
 
 #include "core/export.h"
 
@@ -13,4 +13,4 @@ class KORVO_EXPORT Stoppable {
   virtual ~Stoppable() = default;
 };
 
-#endif  // KORVO_CORE_NET_STOPPABLE_H_
+#endif  // KORVO_CORE_INFRA_STOPPABLE_H_

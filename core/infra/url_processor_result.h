@@ -1,5 +1,5 @@
-#ifndef KORVO_CORE_NET_URL_PROCESSOR_RESULT_H_
-#define KORVO_CORE_NET_URL_PROCESSOR_RESULT_H_
+#ifndef KORVO_CORE_INFRA_URL_PROCESSOR_RESULT_H_
+#define KORVO_CORE_INFRA_URL_PROCESSOR_RESULT_H_
 
 #include <cstdint>
 
@@ -40,4 +40,4 @@ inline const char* ResultName(Result result) {
 
 }  // namespace url_processor
 
-#endif  // KORVO_CORE_NET_URL_PROCESSOR_RESULT_H_
+#endif  // KORVO_CORE_INFRA_URL_PROCESSOR_RESULT_H_

@@ -1,5 +1,5 @@
-#ifndef KORVO_CORE_NET_VALUE_OR_ERROR_H_
-#define KORVO_CORE_NET_VALUE_OR_ERROR_H_
+#ifndef KORVO_CORE_INFRA_VALUE_OR_ERROR_H_
+#define KORVO_CORE_INFRA_VALUE_OR_ERROR_H_
 
 #include <utility>
 #include <variant>
@@ -30,4 +30,4 @@ class ValueOrError {
 
 }  // namespace utils
 
-#endif  // KORVO_CORE_NET_VALUE_OR_ERROR_H_
+#endif  // KORVO_CORE_INFRA_VALUE_OR_ERROR_H_

@@ -1,5 +1,5 @@
-#ifndef KORVO_CORE_INFRA_REQUESTOR_H_
-#define KORVO_CORE_INFRA_REQUESTOR_H_
+#ifndef KORVO_CORE_METRICS_REQUESTOR_H_
+#define KORVO_CORE_METRICS_REQUESTOR_H_
 
 #include <condition_variable>
 #include <cstdint>
@@ -75,4 +75,4 @@ class KORVO_EXPORT Requestor {
   bool closed_ = false;
 };
 
-#endif  // KORVO_CORE_INFRA_REQUESTOR_H_
+#endif  // KORVO_CORE_METRICS_REQUESTOR_H_

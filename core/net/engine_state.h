@@ -1,0 +1,28 @@
+#ifndef KORVO_CORE_NET_ENGINE_STATE_H_
+#define KORVO_CORE_NET_ENGINE_STATE_H_
+
+// The engine's process-wide state, shared by the files of core/net only.
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <mutex>
+
+namespace net_internal {
+
+// Never destroyed: requests may still run while static destructors do.
+struct EngineState {
+  CURLSH* share = nullptr;
+  // One lock per shared data kind: share, DNS, TLS sessions, connections,
+  // public suffix list.
+  std::mutex share_locks[5];
+  // Around every curl_multi_perform.
+  std::mutex perform_mutex;
+  std::atomic<bool> verify_disabled{false};
+};
+
+EngineState& Engine();
+
+}  // namespace net_internal
+
+#endif  // KORVO_CORE_NET_ENGINE_STATE_H_
