@@ -101,6 +101,41 @@ std::string RangeText(const URLProcessor::Range& range) {
              : std::string();
 }
 
+// Scheme, host and port of a URL, as redirects compare them.
+struct Origin {
+  std::string scheme;
+  std::string host;
+  int port = -1;
+  bool operator==(const Origin& other) const {
+    return scheme == other.scheme && host == other.host && port == other.port;
+  }
+};
+
+Origin OriginOf(const std::string& url) {
+  Origin origin;
+  CURLU* parsed = curl_url();
+  if (parsed == nullptr) return origin;
+  if (curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
+    char* part = nullptr;
+    if (curl_url_get(parsed, CURLUPART_SCHEME, &part, 0) == CURLUE_OK) {
+      origin.scheme = part;
+      curl_free(part);
+    }
+    if (curl_url_get(parsed, CURLUPART_HOST, &part, 0) == CURLUE_OK) {
+      origin.host = part;
+      std::transform(origin.host.begin(), origin.host.end(), origin.host.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      curl_free(part);
+    }
+    if (curl_url_get(parsed, CURLUPART_PORT, &part, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+      origin.port = std::atoi(part);
+      curl_free(part);
+    }
+  }
+  curl_url_cleanup(parsed);
+  return origin;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- callbacks
@@ -131,6 +166,33 @@ struct CurlCallbacks {
 
 // ---------------------------------------------------------------- processor
 
+// Held by every operation that drives the transfer, so that Close (and the
+// destructor) on another thread can stop the transfer and wait for the
+// operation to return before anything is freed. Refused while a Close runs.
+class URLProcessorImpl::UseScope {
+ public:
+  explicit UseScope(URLProcessorImpl* processor) : processor_(processor) {
+    std::lock_guard<std::mutex> lock(processor_->use_mutex_);
+    entered_ = !processor_->closing_;
+    if (entered_) {
+      ++processor_->users_;
+      processor_->user_ = std::this_thread::get_id();
+    }
+  }
+  ~UseScope() {
+    if (!entered_) return;
+    std::lock_guard<std::mutex> lock(processor_->use_mutex_);
+    if (--processor_->users_ == 0) processor_->use_done_.notify_all();
+  }
+  UseScope(const UseScope&) = delete;
+  UseScope& operator=(const UseScope&) = delete;
+  explicit operator bool() const { return entered_; }
+
+ private:
+  URLProcessorImpl* processor_;
+  bool entered_ = false;
+};
+
 URLProcessorImpl::URLProcessorImpl(bool flag, std::string user_agent, std::string client_id)
     : URLProcessor(client_id), client_id_(std::move(client_id)),
       user_agent_(std::move(user_agent)), flag_(flag) {}
@@ -139,6 +201,10 @@ URLProcessorImpl::~URLProcessorImpl() { Close(); }
 
 void URLProcessorImpl::Stop() {
   stop_.store(true);
+  WakeUp();
+}
+
+void URLProcessorImpl::WakeUp() {
   // Ends the current wait at once instead of at its two-second end.
   std::lock_guard<std::mutex> lock(wake_guard_);
   if (multi_ != nullptr) curl_multi_wakeup(multi_);
@@ -151,6 +217,8 @@ void URLProcessorImpl::SetMulti(void* multi) {
 }
 
 bool URLProcessorImpl::Open(std::string* response_headers) {
+  UseScope use(this);
+  if (!use) return false;
   if (easy_ == nullptr) easy_ = curl_easy_init();
   if (multi_ == nullptr) SetMulti(curl_multi_init());
   if (easy_ == nullptr || multi_ == nullptr) {
@@ -165,19 +233,34 @@ bool URLProcessorImpl::Open(std::string* response_headers) {
 }
 
 void URLProcessorImpl::Close() {
-  std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
-  if (!lock.owns_lock()) {
+  std::unique_lock<std::mutex> use(use_mutex_);
+  // A Close from inside an operation of this thread (a callback) cannot wait
+  // for it; a Close already running on another thread is waited for by the
+  // operations it refuses, not repeated.
+  if (closing_) return;
+  closing_ = true;
+  if (users_ > 0 && user_ != std::this_thread::get_id()) {
     KLOG(Fatal) << "URLProcessor is used from some other thread while being closed.";
-    lock.lock();
+    const bool was_stopped = stop_.exchange(true);
+    WakeUp();
+    while (users_ > 0) {
+      // The operation sees the stop within one pass of the engine.
+      if (!use_done_.wait_for(use, std::chrono::milliseconds(200), [this] { return users_ == 0; })) {
+        WakeUp();
+      }
+    }
+    stop_.store(was_stopped);
   }
+  use.unlock();
   if (multi_ != nullptr && easy_ != nullptr) curl_multi_remove_handle(multi_, easy_);
-  lock.unlock();
   Cleanup();
   if (easy_) curl_easy_cleanup(easy_);
   easy_ = nullptr;
   SetMulti(nullptr);
   cookies_enabled_ = false;
   state_ = kClosed;
+  use.lock();
+  closing_ = false;
 }
 
 void URLProcessorImpl::SetVerboseLogs(bool verbose) {
@@ -215,21 +298,56 @@ std::string URLProcessorImpl::GetUserAgent() const {
   return user_agent_;
 }
 
-void URLProcessorImpl::ResetCallbacks() { progress_ = nullptr; }
+void URLProcessorImpl::SetProgress(std::function<void(int)> progress) {
+  auto shared = progress ? std::make_shared<const std::function<void(int)>>(std::move(progress))
+                         : nullptr;
+  std::lock_guard<std::mutex> lock(callback_mutex_);
+  progress_ = std::move(shared);
+}
+
+// From any thread: the engine's thread may be calling the callback right
+// now; it holds a reference of its own until that call returns.
+void URLProcessorImpl::ResetCallbacks() { SetProgress(nullptr); }
 
 std::string URLProcessorImpl::FilterOutTokensFromURL(const std::string& url) const {
-  if (!hide_tokens_) return url;
-  const size_t question = url.find('?');
-  if (question == std::string::npos || url.find("token", question) == std::string::npos) {
-    return url;
+  if (hide_tokens_) {
+    const size_t question = url.find('?');
+    if (question != std::string::npos && HoldsToken(std::string_view(url).substr(question))) {
+      return log_masking::StripUserinfo(url.substr(0, question + 1)) + "<hidden get parameters>";
+    }
   }
-  return url.substr(0, question + 1) + "<hidden get parameters>";
+  return log_masking::MaskUrls(url);
+}
+
+namespace {
+
+// Sets an option the exchange must not run without; false (logged) when the
+// engine refuses it.
+template <class Value>
+bool Require(CURL* easy, CURLoption option, Value value, const char* name) {
+  const CURLcode code = curl_easy_setopt(easy, option, value);
+  if (code == CURLE_OK) return true;
+  KLOG(Fail) << "Failed to set " << name << ": " << curl_easy_strerror(code) << ".";
+  return false;
+}
+
+}  // namespace
+
+void URLProcessorImpl::ReleaseRequestResources() {
+  if (headers_list_ != nullptr) {
+    KLOG(Fatal) << "Non null custom_header_, possibly missing Finish() call.";
+  }
+  // The handle may still be in the multi handle when a verb was started
+  // twice without Finish: take it out before it is reset.
+  RemoveHandle();
+  Cleanup();
 }
 
 bool URLProcessorImpl::InitCurl(const DispatcherUrl& url, bool use_auth, const char* method,
                                 bool verify_ssl, bool follow_redirects,
                                 const std::string& user_agent_override, const Headers& headers,
                                 const std::string& extra_header) {
+  ReleaseRequestResources();
   std::lock_guard<std::mutex> lock(mutex_);
   if (easy_ == nullptr) easy_ = curl_easy_init();
   if (easy_ == nullptr) {
@@ -240,17 +358,27 @@ bool URLProcessorImpl::InitCurl(const DispatcherUrl& url, bool use_auth, const c
   if (multi_ == nullptr) return false;
   CURL* easy = easy_;
   curl_easy_reset(easy);
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  if (net_internal::Engine().share != nullptr) curl_easy_setopt(easy, CURLOPT_SHARE, net_internal::Engine().share);
+  overflowed_ = false;
+  additional_logged_ = 0;
+  redirects_ = 0;
+  redirect_pending_ = false;
+  current_status_ = 0;
+  if (!Require(easy, CURLOPT_NOSIGNAL, 1L, "no signals")) return false;
+  CURLSH* share = net_internal::Engine().share;
+  if (share != nullptr && !Require(easy, CURLOPT_SHARE, share, "shared handle")) return false;
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(timeout_seconds_));
   // Receive and send in pieces as large as a caller's usual buffer: fewer
   // passes of the engine per megabyte.
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kTransferPiece);
-  // Only what the verbs speak: a URL from a service's answer can name no
-  // other protocol (file:, ftp:...), not even through a redirect.
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,smtp,smtps");
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, kTransferPiece);
+  // Only what the verbs speak: a URL from a service's answer can name no
+  // other protocol (file:, ftp:...). Redirects are followed by the pump, not
+  // by the engine (see FollowRedirect).
+  if (!Require(easy, CURLOPT_PROTOCOLS_STR, "http,https,smtp,smtps", "allowed protocols") ||
+      !Require(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https", "redirect protocols") ||
+      !Require(easy, CURLOPT_FOLLOWLOCATION, 0L, "no automatic redirects")) {
+    return false;
+  }
 
   std::string user_agent = user_agent_;
   if (use_auth && auth_ && !auth_->ReplaceUserAgent().empty()) {
@@ -260,19 +388,30 @@ bool URLProcessorImpl::InitCurl(const DispatcherUrl& url, bool use_auth, const c
   }
   curl_easy_setopt(easy, CURLOPT_USERAGENT, user_agent.c_str());
 
-  if (headers_list_ != nullptr) {
-    KLOG(Fatal) << "Non null custom_header_, possibly missing Finish() call.";
-    curl_slist_free_all(headers_list_);
-    headers_list_ = nullptr;
-  }
-  auto add_header = [this](const std::string& line, const char* failure) {
+  // Two lists: every line, and the lines without the credentials, which is
+  // what a redirect to another origin carries.
+  bool lists_ok = true;
+  auto add_header = [&](const std::string& line, const char* failure, bool credential) {
     curl_slist* list = curl_slist_append(headers_list_, line.c_str());
     if (list == nullptr) {
       KLOG(Fatal) << failure;
+      lists_ok = false;
       return;
     }
     headers_list_ = list;
+    if (credential) {
+      has_credentials_ = true;
+      return;
+    }
+    list = curl_slist_append(plain_headers_list_, line.c_str());
+    if (list == nullptr) {
+      KLOG(Fatal) << failure;
+      lists_ok = false;
+      return;
+    }
+    plain_headers_list_ = list;
   };
+  has_credentials_ = false;
 
   std::string request_url = url.Url();
   if (use_auth && auth_) {
@@ -282,17 +421,15 @@ bool URLProcessorImpl::InitCurl(const DispatcherUrl& url, bool use_auth, const c
       request_url += params;
     }
     const std::string header = auth_->HttpHeader();
-    if (!header.empty()) add_header(header, "Failed to add auth header.");
+    if (!header.empty()) add_header(header, "Failed to add auth header.", true);
     for (const std::string& line : auth_->HttpHeaders(request_url, method, headers)) {
-      add_header(line, "Failed to add auth header.");
+      add_header(line, "Failed to add auth header.", true);
     }
   }
-  curl_easy_setopt(easy, CURLOPT_URL, request_url.c_str());
-  follow_redirects_ = follow_redirects;
-  if (follow_redirects) {
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 7L);
-  }
+  if (!Require(easy, CURLOPT_URL, request_url.c_str(), "URL")) return false;
+  // A body that went out through Write cannot be sent again: only requests
+  // without one follow redirects.
+  follow_redirects_ = follow_redirects && std::strcmp(method, "GET") == 0;
   switch (compression_) {
     case kAnyEncoding: curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, ""); break;
     case kGzipDeflate: curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate"); break;
@@ -300,55 +437,61 @@ bool URLProcessorImpl::InitCurl(const DispatcherUrl& url, bool use_auth, const c
     default: break;
   }
   if (net_internal::Engine().verify_disabled.load() || !verify_ssl) {
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
-  } else {
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &CurlCallbacks::SslContext);
-    curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, this);
-    // The trust store replaces the engine's CA file in every TLS context.
-    curl_easy_setopt(easy, CURLOPT_CAINFO, nullptr);
-    curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+    if (!Require(easy, CURLOPT_SSL_VERIFYPEER, 0L, "peer verification") ||
+        !Require(easy, CURLOPT_SSL_VERIFYHOST, 0L, "host verification")) {
+      return false;
+    }
+  } else if (!Require(easy, CURLOPT_SSL_VERIFYPEER, 1L, "peer verification") ||
+             !Require(easy, CURLOPT_SSL_VERIFYHOST, 2L, "host verification") ||
+             !Require(easy, CURLOPT_SSL_CTX_FUNCTION, &CurlCallbacks::SslContext,
+                      "TLS context callback") ||
+             !Require(easy, CURLOPT_SSL_CTX_DATA, static_cast<void*>(this), "TLS context data") ||
+             // The trust store replaces the engine's CA file in every TLS
+             // context.
+             !Require(easy, CURLOPT_CAINFO, static_cast<const char*>(nullptr), "CA file") ||
+             !Require(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr), "CA path")) {
+    return false;
   }
   if (verbose_) {
     curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &CurlTrace);
     curl_easy_setopt(easy, CURLOPT_DEBUGDATA, &hide_tokens_);
     curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
   }
-  if (resolve_list_ != nullptr) {
-    curl_slist_free_all(resolve_list_);
-    resolve_list_ = nullptr;
-  }
   if (url.IsResolverValid()) {
     resolve_list_ = curl_slist_append(nullptr, url.Resolver().c_str());
-    if (resolve_list_ == nullptr || curl_easy_setopt(easy, CURLOPT_RESOLVE, resolve_list_) != CURLE_OK) {
+    if (resolve_list_ == nullptr ||
+        curl_easy_setopt(easy, CURLOPT_RESOLVE, resolve_list_) != CURLE_OK) {
       KLOG(Fatal) << "Failed to set host resolver.";
+      return false;
     }
   }
-  if (response_headers_ != nullptr) {
-    response_headers_->clear();
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlCallbacks::ReceiveHeader);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+  if (response_headers_ != nullptr) response_headers_->clear();
+  // Always: it is where the pump learns that an answer is a redirect.
+  if (!Require(easy, CURLOPT_HEADERFUNCTION, &CurlCallbacks::ReceiveHeader, "header callback") ||
+      !Require(easy, CURLOPT_HEADERDATA, static_cast<void*>(this), "header data") ||
+      // Progress is always watched: it is where a stop ends a connect or a
+      // handshake.
+      !Require(easy, CURLOPT_NOPROGRESS, 0L, "progress") ||
+      !Require(easy, CURLOPT_XFERINFOFUNCTION, &CurlCallbacks::XferInfo, "progress callback") ||
+      !Require(easy, CURLOPT_XFERINFODATA, static_cast<void*>(this), "progress data")) {
+    return false;
   }
-  // Progress is always watched: it is where a stop ends a connect or a
-  // handshake.
-  curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &CurlCallbacks::XferInfo);
-  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
   reply_ = nullptr;
   input_length_ = -1;
   last_progress_ = -1;
   last_response_code_ = kUnknownResponseCode;
   DiscardBuffered();
 
-  for (const std::string& line : headers) add_header(line, "Failed to add custom header.");
-  if (!extra_header.empty()) add_header(extra_header, "Failed to add custom header.");
-  if (no_accept_header_) add_header("Accept:", "Failed to add accept header.");
-  if (no_content_type_header_) add_header("Content-Type:", "Failed to add header.");
-  if (headers_list_ != nullptr) curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers_list_);
-  if (!net_internal::ApplyNetworkSettings(easy)) return false;
-  return true;
+  for (const std::string& line : headers) add_header(line, "Failed to add custom header.", false);
+  if (!extra_header.empty()) add_header(extra_header, "Failed to add custom header.", false);
+  if (no_accept_header_) add_header("Accept:", "Failed to add accept header.", false);
+  if (no_content_type_header_) add_header("Content-Type:", "Failed to add header.", false);
+  if (!lists_ok) return false;
+  if (headers_list_ != nullptr &&
+      !Require(easy, CURLOPT_HTTPHEADER, headers_list_, "request headers")) {
+    return false;
+  }
+  return net_internal::ApplyNetworkSettings(easy);
 }
 
 bool URLProcessorImpl::SslContext(void* ssl_context) {
@@ -386,7 +529,8 @@ void URLProcessorImpl::StartTransfer(const char* verb, const std::string& range_
 
 void URLProcessorImpl::Get(const DispatcherUrl& url, bool use_auth, bool verify_ssl,
                            const Range& range, bool follow_redirects, const Headers& headers) {
-  if (!BeginVerb(url)) return;
+  UseScope use(this);
+  if (!use || !BeginVerb(url)) return;
   if (!InitCurl(url, use_auth, "GET", verify_ssl, follow_redirects, {}, headers,
                 RangeHeader(range))) {
     state_ = kFailed;
@@ -424,7 +568,8 @@ void URLProcessorImpl::Get(const DispatcherUrl& url, bool use_auth, bool verify_
 
 void URLProcessorImpl::Delete(const DispatcherUrl& url, const Headers& headers, bool use_auth,
                               bool verify_ssl) {
-  if (!BeginVerb(url)) return;
+  UseScope use(this);
+  if (!use || !BeginVerb(url)) return;
   if (!InitCurl(url, use_auth, "DELETE", verify_ssl, false, {}, headers, {})) {
     state_ = kFailed;
     return;
@@ -436,7 +581,8 @@ void URLProcessorImpl::Delete(const DispatcherUrl& url, const Headers& headers, 
 void URLProcessorImpl::SendBody(const DispatcherUrl& url, const char* method, const char* verb,
                                 bool use_auth, bool verify_ssl, std::string_view body,
                                 const std::string& content_type, const Headers& headers) {
-  if (!BeginVerb(url)) return;
+  UseScope use(this);
+  if (!use || !BeginVerb(url)) return;
   const std::string type_header = content_type.empty() || no_content_type_header_
                                       ? std::string()
                                       : "Content-Type: " + content_type;
@@ -452,7 +598,8 @@ void URLProcessorImpl::SendBody(const DispatcherUrl& url, const char* method, co
 }
 
 void URLProcessorImpl::Mkcol(const DispatcherUrl& url) {
-  if (!BeginVerb(url)) return;
+  UseScope use(this);
+  if (!use || !BeginVerb(url)) return;
   if (!InitCurl(url, true, "MKCOL", true, false, {}, {}, {})) {
     state_ = kFailed;
     return;
@@ -462,7 +609,8 @@ void URLProcessorImpl::Mkcol(const DispatcherUrl& url) {
 }
 
 void URLProcessorImpl::Move(const DispatcherUrl& url, const Headers& headers) {
-  if (!BeginVerb(url)) return;
+  UseScope use(this);
+  if (!use || !BeginVerb(url)) return;
   if (!InitCurl(url, true, "MOVE", true, false, {}, headers, {})) {
     state_ = kFailed;
     return;
@@ -538,7 +686,8 @@ void URLProcessorImpl::Put(const DispatcherUrl& url, const utils::json::json_tre
 
 void URLProcessorImpl::Put(const DispatcherUrl& url, uint64_t size, bool use_auth,
                            const Headers& headers, std::string* reply) {
-  if (!BeginVerb(url)) return;
+  UseScope use(this);
+  if (!use || !BeginVerb(url)) return;
   if (!InitCurl(url, use_auth, "PUT", true, true, {}, headers, {})) {
     state_ = kFailed;
     return;
@@ -553,7 +702,8 @@ void URLProcessorImpl::Put(const DispatcherUrl& url, uint64_t size, bool use_aut
 
 void URLProcessorImpl::Post(const DispatcherUrl& url, uint64_t size, const Headers& headers,
                             bool use_auth, std::string* reply) {
-  if (!BeginVerb(url)) return;
+  UseScope use(this);
+  if (!use || !BeginVerb(url)) return;
   if (!InitCurl(url, use_auth, "POST", true, false, {}, headers,
                 "Content-Type: application/octet-stream")) {
     state_ = kFailed;
@@ -569,26 +719,26 @@ void URLProcessorImpl::Post(const DispatcherUrl& url, uint64_t size, const Heade
 
 void URLProcessorImpl::Post(const DispatcherUrl& url, const WString& local_file, bool use_auth,
                             std::function<void(int)> progress) {
-  if (!BeginVerb(url)) return;
-  const std::string path = unicode::Utf16ToUtf8(local_file);
-  upload_file_ = std::fopen(path.c_str(), "rb");
-  if (upload_file_ == nullptr) {
-    KLOG(Fail) << "Failed open " << path;
+  UseScope use(this);
+  if (!use || !BeginVerb(url)) return;
+  if (!InitCurl(url, use_auth, "POST", true, false, {}, {},
+                "Content-Type: application/octet-stream")) {
     state_ = kFailed;
     return;
   }
-  std::fseek(upload_file_, 0, SEEK_END);
-  const long size = std::ftell(upload_file_);
-  std::fseek(upload_file_, 0, SEEK_SET);
-  if (!InitCurl(url, use_auth, "POST", true, false, {}, {},
-                "Content-Type: application/octet-stream")) {
+  const std::string path = unicode::Utf16ToUtf8(local_file);
+  uint64_t size = 0;
+  int error = 0;
+  upload_file_ = Platform::Default()->OpenForReading(path, &size, &error);
+  if (upload_file_ == nullptr) {
+    KLOG(Fail) << "Failed open " << path << ": " << Platform::Default()->ErrorText(error);
     state_ = kFailed;
     return;
   }
   curl_easy_setopt(easy_, CURLOPT_POST, 1L);
   curl_easy_setopt(easy_, CURLOPT_READDATA, upload_file_);
   curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
-  progress_ = std::move(progress);
+  SetProgress(std::move(progress));
   KLOG(Info) << "post local file \"" << path << "\" on \"" << FilterOutTokensFromURL(last_url_)
              << "\"";
   StartTransfer("post", {}, kReading);
@@ -596,7 +746,8 @@ void URLProcessorImpl::Post(const DispatcherUrl& url, const WString& local_file,
 
 void URLProcessorImpl::PostAndRead(const DispatcherUrl& url, const Headers& headers,
                                    bool use_auth, const Range& range) {
-  if (!BeginVerb(url)) return;
+  UseScope use(this);
+  if (!use || !BeginVerb(url)) return;
   if (!InitCurl(url, use_auth, "POST", true, false, {}, headers, RangeHeader(range))) {
     state_ = kFailed;
     return;
@@ -611,7 +762,8 @@ void URLProcessorImpl::PostForm(const DispatcherUrl& url,
                                 const std::vector<std::pair<std::string, std::string>>& fields,
                                 const std::string& file_part_name,
                                 const std::string& file_content, const std::string& user_agent) {
-  if (!BeginVerb(url)) return;
+  UseScope use(this);
+  if (!use || !BeginVerb(url)) return;
   if (!InitCurl(url, false, "POST", false, false, user_agent, {}, {})) {
     state_ = kFailed;
     return;
@@ -633,7 +785,8 @@ void URLProcessorImpl::PostForm(const DispatcherUrl& url,
 
 void URLProcessorImpl::PostFiles(const DispatcherUrl& url,
                                  const std::vector<std::pair<std::string, std::string>>& files) {
-  if (!BeginVerb(url)) return;
+  UseScope use(this);
+  if (!use || !BeginVerb(url)) return;
   if (!InitCurl(url, false, "POST", false, false, {}, {},
                 "Content-Type: multipart/form-data")) {
     state_ = kFailed;
@@ -652,7 +805,8 @@ void URLProcessorImpl::PostFiles(const DispatcherUrl& url,
 
 void URLProcessorImpl::PutEmail(const DispatcherUrl& url, const std::string& from,
                                 const std::string& to) {
-  if (!BeginVerb(url)) return;
+  UseScope use(this);
+  if (!use || !BeginVerb(url)) return;
   if (!InitCurl(url, false, "MAIL", true, false, {}, {}, {})) {
     state_ = kFailed;
     return;
@@ -673,7 +827,8 @@ void URLProcessorImpl::PutEmail(const DispatcherUrl& url, const std::string& fro
 
 URLProcessor::Result URLProcessorImpl::GetInfoBlocked(const DispatcherUrl& url, uint64_t* size,
                                                       bool use_auth) {
-  if (!BeginVerb(url)) return STOPPED;
+  UseScope use(this);
+  if (!use || !BeginVerb(url)) return STOPPED;
   if (!InitCurl(url, use_auth, "HEAD", true, false, {}, {}, {})) return NETWORK_FAILED;
   curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
   curl_easy_setopt(easy_, CURLOPT_TIMEOUT, 30L);
@@ -772,6 +927,7 @@ URLProcessorImpl::PumpEnd URLProcessorImpl::Pump(
     }
     int running = 0;
     if (!PerformOnce(&running)) return PumpEnd::kFailed;
+    if (running == 0 && redirect_pending_ && FollowRedirect()) continue;
     if (answered(running)) return PumpEnd::kAnswered;
     if (timer.Pass()) {
       KLOG(Fail) << what << " timed out (" << GetTimeout() << unit << ").";
@@ -787,6 +943,8 @@ URLProcessorImpl::PumpEnd URLProcessorImpl::Pump(
 InputStream::Result URLProcessorImpl::Read(unsigned char* buffer, unsigned int size,
                                            unsigned int* read) {
   *read = 0;
+  UseScope use(this);
+  if (!use) return InputStream::kStopped;
   if (state_ == kStoppedState) return InputStream::kStopped;
   if (overflow_offset_ < overflow_.size()) {
     const size_t n = std::min<size_t>(size, overflow_.size() - overflow_offset_);
@@ -825,6 +983,8 @@ InputStream::Result URLProcessorImpl::Read(unsigned char* buffer, unsigned int s
 }
 
 OutputStream::Result URLProcessorImpl::Write(std::string_view data) {
+  UseScope use(this);
+  if (!use) return OutputStream::kStopped;
   if (state_ == kStoppedState) return OutputStream::kStopped;
   if (stop_.load()) {
     RemoveHandle();
@@ -880,6 +1040,8 @@ OutputStream::Result URLProcessorImpl::Write(std::string_view data) {
 }
 
 InputStream::Result URLProcessorImpl::ReadResponseCode() {
+  UseScope use(this);
+  if (!use) return InputStream::kStopped;
   if (state_ == kStoppedState) return InputStream::kStopped;
   if (state_ != kReading && state_ != kWriting && state_ != kWritePaused && state_ != kWritten) {
     return last_response_code_ != kUnknownResponseCode ? InputStream::kData : InputStream::kEnd;
@@ -892,7 +1054,7 @@ InputStream::Result URLProcessorImpl::ReadResponseCode() {
     long code = 0;
     curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
     // A redirect that will be followed is not the answer yet.
-    if (follow_redirects_ && code >= 301 && code <= 399 && running != 0) code = 0;
+    if (redirect_pending_) code = 0;
     // Neither is an interim block ("100 Continue", "102 Processing"): the
     // engine reports its code until the final status line arrives.
     if (code >= 100 && code <= 199 && code != 101 && running != 0) code = 0;
@@ -918,7 +1080,9 @@ InputStream::Result URLProcessorImpl::ReadResponseCode() {
 }
 
 URLProcessor::Result URLProcessorImpl::Finish() {
-  progress_ = nullptr;
+  UseScope use(this);
+  if (!use) return STOPPED;
+  SetProgress(nullptr);
   last_content_type_.clear();
   last_response_code_ = kUnknownResponseCode;
   if (state_ == kWriting) Write(std::string_view());
@@ -990,6 +1154,7 @@ URLProcessor::Result URLProcessorImpl::Finish() {
       result = NETWORK_FAILED;
       break;
   }
+  if (overflowed_ && result != STOPPED) result = OTHER_FAILED;
   Cleanup();
   if (state_ != kClosed) state_ = kOpened;
   return result;
@@ -1006,14 +1171,15 @@ void URLProcessorImpl::DiscardBuffered() {
 
 void URLProcessorImpl::Cleanup() {
   if (headers_list_) curl_slist_free_all(headers_list_);
+  if (plain_headers_list_) curl_slist_free_all(plain_headers_list_);
   if (resolve_list_) curl_slist_free_all(resolve_list_);
   if (recipients_) curl_slist_free_all(recipients_);
-  headers_list_ = resolve_list_ = recipients_ = nullptr;
+  headers_list_ = plain_headers_list_ = resolve_list_ = recipients_ = nullptr;
   if (form_) curl_mime_free(static_cast<curl_mime*>(form_));
   form_ = nullptr;
   if (upload_file_) std::fclose(upload_file_);
   upload_file_ = nullptr;
-  progress_ = nullptr;
+  SetProgress(nullptr);
   reply_ = nullptr;
   write_source_ = nullptr;
   write_remaining_ = 0;
@@ -1023,6 +1189,8 @@ void URLProcessorImpl::Cleanup() {
 
 size_t URLProcessorImpl::Receive(const char* data, size_t size) {
   if (stop_.load()) return 0;
+  // The body of a redirect that is followed is nobody's.
+  if (redirect_pending_) return size;
   if (input_length_ < 0) {
     curl_off_t length = -1;
     if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
@@ -1037,20 +1205,110 @@ size_t URLProcessorImpl::Receive(const char* data, size_t size) {
       read_count_ += n;
       read_room_ -= n;
     }
+    // What the caller's buffer cannot take waits for the next Read; the
+    // engine delivers at most one piece per pass, so this stays small.
     if (n < size) overflow_.append(data + n, size - n);
   } else if (reply_ != nullptr) {
+    if (reply_->size() + size > kMaxReplySize) {
+      KLOG(Fail) << "Reply exceeds " << kMaxReplySize << " bytes: transfer aborted.";
+      overflowed_ = true;
+      return 0;
+    }
     reply_->append(data, size);
-  } else {
+  } else if (additional_logged_ < log_masking::kLoggedBodyLimit) {
+    const size_t n = std::min(size, log_masking::kLoggedBodyLimit - additional_logged_);
+    additional_logged_ += n;
     std::string encoded;
-    utils::PercentEncode(std::string_view(data, size), &encoded, true);
-    KLOG(Info) << "Additional data received: \"" << encoded << "\".";
+    utils::PercentEncode(std::string_view(data, n), &encoded, true);
+    KLOG(Info) << "Additional data received: \"" << encoded << "\""
+               << (n < size ? " (" + std::to_string(size) + " bytes)" : std::string()) << ".";
   }
   return size;
 }
 
 size_t URLProcessorImpl::ReceiveHeader(const char* data, size_t size) {
-  if (response_headers_ != nullptr) response_headers_->append(data, size);
+  const std::string_view line(data, size);
+  if (line.size() > 9 && line.compare(0, 5, "HTTP/") == 0) {
+    // A status line: a new answer begins (after an interim one, or after a
+    // redirect the pump follows).
+    const size_t blank = line.find(' ');
+    int code = 0;
+    if (blank != std::string_view::npos) {
+      for (size_t at = blank + 1; at < line.size() && at < blank + 4; ++at) {
+        if (line[at] < '0' || line[at] > '9') {
+          code = 0;
+          break;
+        }
+        code = code * 10 + (line[at] - '0');
+      }
+    }
+    current_status_ = code;
+    redirect_pending_ = follow_redirects_ && (code == 301 || code == 302 || code == 303 ||
+                                              code == 307 || code == 308);
+  }
+  if (response_headers_ != nullptr) {
+    if (response_headers_->size() + size > kMaxResponseHeaders) {
+      KLOG(Fail) << "Response headers exceed " << kMaxResponseHeaders
+                 << " bytes: transfer aborted.";
+      overflowed_ = true;
+      return 0;
+    }
+    response_headers_->append(data, size);
+  }
   return size;
+}
+
+bool URLProcessorImpl::FollowRedirect() {
+  redirect_pending_ = false;
+  char* location = nullptr;
+  char* effective = nullptr;
+  if (curl_easy_getinfo(easy_, CURLINFO_REDIRECT_URL, &location) != CURLE_OK ||
+      location == nullptr ||
+      curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &effective) != CURLE_OK ||
+      effective == nullptr) {
+    // No Location: the redirect is the answer.
+    return false;
+  }
+  const std::string target = location;
+  const Origin from = OriginOf(effective);
+  const Origin to = OriginOf(target);
+  if (to.scheme != "http" && to.scheme != "https") {
+    KLOG(Fail) << "Redirect to \"" << log_masking::MaskUrls(target) << "\" refused: not http(s).";
+    return false;
+  }
+  if (from.scheme == "https" && to.scheme == "http") {
+    KLOG(Fail) << "Redirect from https to \"" << log_masking::MaskUrls(target)
+               << "\" refused.";
+    return false;
+  }
+  if (++redirects_ > kMaxRedirects) {
+    KLOG(Fail) << "More than " << kMaxRedirects << " redirects: \""
+               << log_masking::MaskUrls(target) << "\" not followed.";
+    return false;
+  }
+  // The finished exchange's message is read before the handle goes back in.
+  int queued = 0;
+  while (curl_multi_info_read(multi_, &queued) != nullptr) {
+  }
+  RemoveHandle();
+  bool ok = curl_easy_setopt(easy_, CURLOPT_URL, target.c_str()) == CURLE_OK;
+  if (ok && has_credentials_ && !(from == to)) {
+    // Credentials are for the origin they were made for.
+    ok = curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, plain_headers_list_) == CURLE_OK;
+    has_credentials_ = false;
+    KLOG(Info) << "Redirected to another origin: credentials not sent.";
+  }
+  if (ok) ok = curl_multi_add_handle(multi_, easy_) == CURLM_OK;
+  if (!ok) {
+    KLOG(Fail) << "Failed to follow the redirect to \"" << log_masking::MaskUrls(target) << "\".";
+    state_ = kFailed;
+    return false;
+  }
+  KLOG(Info) << "redirect \"" << FilterOutTokensFromURL(target) << "\".";
+  last_url_ = target;
+  current_status_ = 0;
+  input_length_ = -1;
+  return true;
 }
 
 size_t URLProcessorImpl::Send(char* buffer, size_t size) {
@@ -1071,12 +1329,19 @@ size_t URLProcessorImpl::Send(char* buffer, size_t size) {
 }
 
 int URLProcessorImpl::XferInfo(int64_t dltotal, int64_t dlnow, int64_t ultotal, int64_t ulnow) {
-  if (progress_ && ultotal > 0) {
-    const int64_t total = dltotal + ultotal;
-    const int value = static_cast<int>((dlnow + ulnow) * 1000 / total);
-    if (value != last_progress_) {
-      last_progress_ = value;
-      progress_(value);
+  if (ultotal > 0) {
+    std::shared_ptr<const std::function<void(int)>> progress;
+    {
+      std::lock_guard<std::mutex> lock(callback_mutex_);
+      progress = progress_;
+    }
+    if (progress) {
+      const int64_t total = dltotal + ultotal;
+      const int value = static_cast<int>((dlnow + ulnow) * 1000 / total);
+      if (value != last_progress_) {
+        last_progress_ = value;
+        (*progress)(value);
+      }
     }
   }
   return stop_.load() ? 1 : 0;

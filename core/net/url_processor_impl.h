@@ -2,12 +2,14 @@
 #define KORVO_CORE_NET_URL_PROCESSOR_IMPL_H_
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/export.h"
@@ -136,7 +138,25 @@ class KORVO_EXPORT URLProcessorImpl : public URLProcessor {
   friend class URLProcessorFactoryImpl;
   friend struct CurlCallbacks;
 
+  class UseScope;
+
   URLProcessorImpl(bool flag, std::string user_agent, std::string client_id);
+
+  // The most a reply buffer (Put and Post with |reply|) takes: replies are
+  // status documents, never contents.
+  static constexpr size_t kMaxReplySize = 16u << 20;
+  // The most of response headers kept for the caller.
+  static constexpr size_t kMaxResponseHeaders = 1u << 20;
+  static constexpr int kMaxRedirects = 7;
+
+  void WakeUp();
+  void SetProgress(std::function<void(int)> progress);
+  // What an earlier exchange left behind when it was not finished.
+  void ReleaseRequestResources();
+  // Sends the request again to the Location of the redirect that just ended
+  // (the credentials only to their own origin, never from https to http);
+  // false when the redirect is the answer.
+  bool FollowRedirect();
 
   // Configures the easy handle for one exchange; false when it cannot.
   bool InitCurl(const DispatcherUrl& url, bool use_auth, const char* method, bool verify_ssl,
@@ -178,7 +198,7 @@ class KORVO_EXPORT URLProcessorImpl : public URLProcessor {
   void* multi_ = nullptr;    // written under wake_guard_
   std::mutex wake_guard_;
   std::string* response_headers_ = nullptr;
-  State state_ = kClosed;
+  std::atomic<State> state_{kClosed};
   std::atomic<bool> stop_{false};
   std::string last_url_;
   std::string last_content_type_;
@@ -203,11 +223,15 @@ class KORVO_EXPORT URLProcessorImpl : public URLProcessor {
   bool source_consumed_ = false;
 
   curl_slist* headers_list_ = nullptr;
+  curl_slist* plain_headers_list_ = nullptr;  // without the credentials
+  bool has_credentials_ = false;
   curl_slist* resolve_list_ = nullptr;
   curl_slist* recipients_ = nullptr;
   void* form_ = nullptr;  // curl_mime
   std::string body_;      // an in-memory request body
-  std::function<void(int)> progress_;
+  // Called from the engine's thread; replaced from any.
+  std::mutex callback_mutex_;
+  std::shared_ptr<const std::function<void(int)>> progress_;
   int last_progress_ = -1;
   std::FILE* upload_file_ = nullptr;
   std::string* reply_ = nullptr;
@@ -215,6 +239,18 @@ class KORVO_EXPORT URLProcessorImpl : public URLProcessor {
   bool hide_tokens_ = false;
   bool cookies_enabled_ = false;
   bool follow_redirects_ = false;
+  bool redirect_pending_ = false;  // the current answer is a redirect to follow
+  int redirects_ = 0;
+  int current_status_ = 0;
+  bool overflowed_ = false;  // a size limit ended the exchange
+  size_t additional_logged_ = 0;
+
+  // Operations in progress (UseScope) and the Close that waits for them.
+  std::mutex use_mutex_;
+  std::condition_variable use_done_;
+  int users_ = 0;
+  std::thread::id user_;
+  bool closing_ = false;
   bool no_accept_header_ = false;
   bool no_content_type_header_ = false;
   int compression_ = kNoDecoding;

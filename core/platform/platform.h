@@ -2,6 +2,7 @@
 #define KORVO_CORE_PLATFORM_PLATFORM_H_
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -50,6 +51,10 @@ class KORVO_EXPORT Platform {
   // "scheme=host:port"; |bypass| lists hosts separated by ';' ("<local>"
   // stands for names without a dot). False when none is configured.
   virtual bool GetSystemProxyConfig(std::string* proxy, std::string* bypass) = 0;
+
+  // Opens a regular file for binary reading and stores its size (64-bit).
+  // On failure stores nullptr and the C library's error code in |*error|.
+  virtual std::FILE* OpenForReading(const std::string& path, uint64_t* size, int* error) = 0;
 };
 
 #endif  // KORVO_CORE_PLATFORM_PLATFORM_H_

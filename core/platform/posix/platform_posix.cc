@@ -1,8 +1,10 @@
 #include <pthread.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -81,6 +83,24 @@ class PosixPlatform final : public Platform {
     }
     *bypass = no_proxy;
     return !proxy->empty();
+  }
+
+  std::FILE* OpenForReading(const std::string& path, uint64_t* size, int* error) override {
+    *size = 0;
+    *error = 0;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+      *error = errno;
+      return nullptr;
+    }
+    struct stat info = {};
+    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
+      *error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+      std::fclose(file);
+      return nullptr;
+    }
+    *size = static_cast<uint64_t>(info.st_size);
+    return file;
   }
 
   std::string ErrorText(int code) override {

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <thread>
 
+#include "tests/support/test_env.h"
+
 namespace {
 
 std::string NameOf(pthread_t thread) {
@@ -95,7 +97,28 @@ class CountingPlatform : public Platform {
   std::string ErrorText(int) override { return "fake"; }
   bool GetSystemCaBundle(std::string*) override { return false; }
   bool GetSystemProxyConfig(std::string*, std::string*) override { return false; }
+  std::FILE* OpenForReading(const std::string&, uint64_t*, int* error) override {
+    *error = ENOENT;
+    return nullptr;
+  }
 };
+
+TEST(PlatformTest, OpenForReadingGivesTheSizeOfRegularFilesOnly) {
+  const std::string dir = testing_env::MakeTempDir("open");
+  const std::string path = dir + "/file";
+  testing_env::WriteFile(path, std::string(70000, 'x'));
+  uint64_t size = 0;
+  int error = -1;
+  std::FILE* file = Platform::Default()->OpenForReading(path, &size, &error);
+  ASSERT_NE(nullptr, file);
+  EXPECT_EQ(70000u, size);
+  EXPECT_EQ(0, error);
+  std::fclose(file);
+  EXPECT_EQ(nullptr, Platform::Default()->OpenForReading(dir, &size, &error));
+  EXPECT_NE(0, error);
+  EXPECT_EQ(nullptr, Platform::Default()->OpenForReading(dir + "/absent", &size, &error));
+  EXPECT_EQ(ENOENT, error);
+}
 
 TEST(PlatformTest, DefaultCanBeReplacedForTests) {
   CountingPlatform fake;
