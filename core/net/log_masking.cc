@@ -88,7 +88,11 @@ std::string StripUserinfo(std::string_view text) {
       continue;
     }
     size_t end = authority;
-    while (end < text.size() && !IsAuthorityEnd(text[end])) ++end;
+    while (end < text.size() && !IsAuthorityEnd(text[end]) &&
+           // A bare word that is a URL's scheme: its authority comes next.
+           !(authority == at && text.compare(end, 3, "://") == 0)) {
+      ++end;
+    }
     const std::string_view part = text.substr(authority, end - authority);
     const size_t at_sign = part.rfind('@');
     // A bare word is taken for "user:password@host" only with the colon

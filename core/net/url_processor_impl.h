@@ -131,6 +131,11 @@ class KORVO_EXPORT URLProcessorImpl : public URLProcessor {
   void Proppatch(const DispatcherUrl& url, const Headers& headers, std::string&& body) override;
 
   State state() const { return state_; }
+  // Whether an operation holds the processor right now.
+  bool IsInUseForTesting() {
+    std::lock_guard<std::mutex> lock(use_mutex_);
+    return users_ > 0;
+  }
   // The URL as it is logged: with hiding on, a query holding "token" is cut.
   std::string FilterOutTokensFromURL(const std::string& url) const;
 

@@ -129,6 +129,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         return self.rfile.read(int(self.headers.get("Content-Length", "0")))
 
     def do_PUT(self):
+        if self.path.startswith("/stall"):
+            # Never reads the body: the client's upload stalls.
+            time.sleep(3600)
+            return
         body = self._read_body()
         digest = hashlib.md5(body).hexdigest()
         self._send(201, b"size=%d md5=%s" % (len(body), digest.encode()), "text/plain")

@@ -13,6 +13,8 @@
 #include "core/net/json_xml.h"
 #include "core/net/url_processor_impl.h"
 #include "core/text/cloud_utils.h"
+#include "core/text/encoding_utils.h"
+#include "tests/support/test_env.h"
 #include "tests/support/engine_setup.h"
 #include "tests/support/log_watch.h"
 #include "tests/support/read_all.h"
@@ -286,6 +288,92 @@ TEST_F(RequestEngineTest, ProcessorsOnManyThreadsShareTheEngine) {
   }
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(20, good.load());
+}
+
+// Waits (without a deadline of its own: ctest's time-out ends a hang) until
+// |processor| is inside an operation on another thread.
+void WaitUntilInUse(URLProcessorImpl* processor) {
+  while (!processor->IsInUseForTesting()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+TEST_F(RequestEngineTest, CloseFromAnotherThreadStopsAStalledReadAndWaitsForIt) {
+  auto processor = NewProcessor();
+  auto* impl = static_cast<URLProcessorImpl*>(processor.get());
+  LogWatch watch;
+  processor->Get(Url("/stall"), false, true, URLProcessor::Range(), false, {});
+  unsigned char buffer[100];
+  unsigned int read = 0;
+  ASSERT_EQ(InputStream::kData, processor->Read(buffer, sizeof(buffer), &read));  // 10 bytes
+  std::atomic<InputStream::Result> second{InputStream::kData};
+  std::thread reader([&] {
+    unsigned char more[100];
+    unsigned int got = 0;
+    second = processor->Read(more, sizeof(more), &got);
+  });
+  WaitUntilInUse(impl);
+  processor->ResetCallbacks();
+  factory_.ResetCallbacks();
+  processor->Close();
+  // Close returned only after the Read did.
+  EXPECT_FALSE(impl->IsInUseForTesting());
+  reader.join();
+  EXPECT_EQ(InputStream::kStopped, second.load());
+  EXPECT_TRUE(watch.Contains("URLProcessor is used from some other thread while being closed."));
+  // Closed and usable again; the stop that Close made is not left behind.
+  EXPECT_FALSE(processor->IsStopped());
+  ASSERT_TRUE(processor->Open(nullptr));
+  processor->Get(Url("/bytes/1000"), false, true, URLProcessor::Range(), false, {});
+  std::string body;
+  ReadAll(processor.get(), &body);
+  EXPECT_EQ(URLProcessor::SUCCEEDED, processor->Finish());
+  EXPECT_TRUE(body == Pattern(1000));
+}
+
+TEST_F(RequestEngineTest, CallbacksResetFromAnotherThreadDuringAStalledUpload) {
+  const std::string dir = testing_env::MakeTempDir("upload");
+  const std::string path = dir + "/big.bin";
+  testing_env::WriteFile(path, Pattern(8 << 20));
+  auto processor = NewProcessor();
+  auto* impl = static_cast<URLProcessorImpl*>(processor.get());
+  std::atomic<int> calls{0};
+  std::atomic<InputStream::Result> answer{InputStream::kData};
+  std::thread uploader([&] {
+    processor->Post(Url("/stall-upload"), unicode::Utf8ToUtf16(path), false,
+                    [&](int) { ++calls; });
+    answer = processor->ReadResponseCode();
+  });
+  WaitUntilInUse(impl);
+  // The engine's thread calls the callback while these replace it.
+  for (int i = 0; i < 50; ++i) {
+    processor->ResetCallbacks();
+    factory_.ResetCallbacks();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  processor->Close();
+  uploader.join();
+  EXPECT_EQ(InputStream::kStopped, answer.load());
+}
+
+TEST_F(RequestEngineTest, DestructorWaitsForARunningRead) {
+  auto processor = NewProcessor();
+  auto* impl = static_cast<URLProcessorImpl*>(processor.get());
+  URLProcessor* raw = processor.get();
+  raw->Get(Url("/stall"), false, true, URLProcessor::Range(), false, {});
+  unsigned char buffer[100];
+  unsigned int read = 0;
+  ASSERT_EQ(InputStream::kData, raw->Read(buffer, sizeof(buffer), &read));  // 10 bytes
+  std::atomic<InputStream::Result> result{InputStream::kData};
+  std::thread reader([&] {
+    unsigned char more[100];
+    unsigned int got = 0;
+    // The body stalls: this Read ends only when it is stopped. Nothing of
+    // the processor is touched after it returned.
+    result = raw->Read(more, sizeof(more), &got);
+  });
+  WaitUntilInUse(impl);
+  processor.reset();  // the destructor runs while the Read does
+  reader.join();
+  EXPECT_EQ(InputStream::kStopped, result.load());
 }
 
 }  // namespace
