@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <optional>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -374,6 +376,72 @@ TEST_F(RequestEngineTest, DestructorWaitsForARunningRead) {
   processor.reset();  // the destructor runs while the Read does
   reader.join();
   EXPECT_EQ(InputStream::kStopped, result.load());
+}
+
+// A port where nothing listens: a proxy there refuses every connection.
+int DeadPort() {
+  ServerProcess gone(testing_env::ScriptedHttpServerCommand());
+  return gone.port();
+}
+
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST_F(RequestEngineTest, OnlyTheSystemModeLetsTheEnvironmentChooseTheRoute) {
+  const std::string dead = "127.0.0.1:" + std::to_string(DeadPort());
+  ScopedEnv no_proxy_upper("NO_PROXY", "127.0.0.1,localhost");
+  ScopedEnv no_proxy_lower("no_proxy", "127.0.0.1,localhost");
+  ScopedEnv http_proxy("http_proxy", "http://alice:KVSECRET-proxy@" + dead);
+  auto fetch = [&](const NetworkSettings& settings) {
+    URLProcessorImpl::SetSettings(settings);
+    URLProcessorImpl::ResetSystemProxyCacheForTesting();
+    auto processor = NewProcessor(10);
+    processor->Get(Url("/bytes/100"), false, true, URLProcessor::Range(), false, {});
+    std::string body;
+    ReadAll(processor.get(), &body);
+    return processor->Finish();
+  };
+  LogWatch watch;
+  // A proxy chosen by hand is used for every host, NO_PROXY or not: the dead
+  // proxy fails the request instead of a silent direct connection.
+  NetworkSettings manual;
+  manual.mode = NetworkSettings::kManualProxy;
+  manual.host = "127.0.0.1";
+  manual.port = std::stoi(dead.substr(dead.find(':') + 1));
+  EXPECT_EQ(URLProcessor::NETWORK_FAILED, fetch(manual));
+  // No proxy: direct, whatever http_proxy says.
+  NetworkSettings none;
+  none.mode = NetworkSettings::kNoProxy;
+  EXPECT_EQ(URLProcessor::SUCCEEDED, fetch(none));
+  // The system mode takes the environment whole: its proxy and its
+  // exceptions (127.0.0.1 goes direct).
+  NetworkSettings system;
+  system.mode = NetworkSettings::kSystemProxy;
+  EXPECT_EQ(URLProcessor::SUCCEEDED, fetch(system));
+  {
+    ScopedEnv no_exceptions_upper("NO_PROXY", "");
+    ScopedEnv no_exceptions_lower("no_proxy", "");
+    EXPECT_EQ(URLProcessor::NETWORK_FAILED, fetch(system));
+  }
+  EXPECT_TRUE(watch.Contains("Using system proxy: http://" + dead));
+  EXPECT_FALSE(watch.Contains("KVSECRET"));
+  URLProcessorImpl::SetSettings(none);
 }
 
 }  // namespace
