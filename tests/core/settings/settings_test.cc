@@ -332,7 +332,9 @@ TEST_F(SettingsTest, CopyTakesTheNamedKeysAndTheirAccountForms) {
   EXPECT_EQ(expected, StoredKeys("KorvoCopy"));
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.stored);
-    if (c.copied) EXPECT_EQ(QString(c.stored) + "-value", target->Value(c.stored).toString());
+    if (c.copied) {
+      EXPECT_EQ(QString(c.stored) + "-value", target->Value(c.stored).toString());
+    }
   }
   // The source is unchanged, and copying into itself rewrites what it holds.
   const QMap<QString, QVariant> before = source->GetAllValues();
