@@ -137,6 +137,18 @@ TEST_F(KorvoHttpTest, GetsBodiesAndRangesIntoFilesOrStandardOutput) {
   EXPECT_EQ("HTTP 403 FORBIDDEN\n", run.err);
 }
 
+TEST_F(KorvoHttpTest, RedirectsBetweenPlainAndTlsShowInTheAccessLog) {
+  const std::string small = ReadFile(Www() + "/files/small.bin");
+  const std::string tag = "?tool-redirect-" + std::to_string(getpid());
+  KorvoRun run = Run("get " + Http("/redirect-to-tls" + tag) + " --ca-file '" + nginx_->ca + "'");
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ(small, run.out);
+  const std::vector<std::string> lines = testing_env::NginxAccessLogLines("/redirect-to-tls" + tag);
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_EQ(0u, lines[0].find(std::to_string(nginx_->port(0)) + " \"GET /redirect-to-tls" + tag));
+  EXPECT_NE(std::string::npos, lines[0].find(" 302 authorization=\"-\" x_korvo_auth=\"-\""));
+}
+
 TEST_F(KorvoHttpTest, PutsAFile) {
   std::string body(3 * 1000 * 1000 + 7, '\0');
   for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 31 + i / 4093);
