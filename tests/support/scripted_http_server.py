@@ -15,7 +15,12 @@ Paths:
   GET  /headers            the request's header lines as the body
   GET  /interim            "100 Continue" and "102 Processing" header blocks,
                            then 200 with ETag "final-etag" and body "final"
+  GET  /seen/PATH           200 once PATH (with its query) was asked for, else
+                           404: a test knows its request got here
   PUT|POST /echo           201, body "size=<n> md5=<hex>" of the request body
+
+The run shares one of these; give a request that other tests must not
+mistake for theirs a query of its own.
 """
 import hashlib
 import http.server
@@ -32,6 +37,8 @@ def pattern(n):
 
 
 PATTERN = pattern(1 << 20)
+SEEN = set()
+SEEN_LOCK = threading.Lock()
 
 
 def body_of(n):
@@ -65,7 +72,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         parts = self.path.split("?")[0].split("/")
         kind = parts[1] if len(parts) > 1 else ""
-        if kind == "bytes":
+        with SEEN_LOCK:
+            SEEN.add(self.path)
+            seen = kind == "seen" and self.path[len("/seen"):] in SEEN
+        if kind == "seen":
+            self._send(200 if seen else 404, b"yes" if seen else b"no", "text/plain")
+        elif kind == "bytes":
             n = int(parts[2])
             self.send_response(200)
             self.send_header("Content-Type", "application/octet-stream")
