@@ -13,7 +13,7 @@ Paths:
   GET  /stall-headers      silence before any answer
   GET  /reset              headers for 1000 bytes, 100 bytes, then a reset
   GET  /headers            the request's header lines as the body
-  GET  /claims-huge        200 claiming Content-Length 10^12, 5 bytes, then closes
+  GET  /claims-huge        200 claiming Content-Length 10^12, 5 bytes, then silence
   GET  /interim            "100 Continue" and "102 Processing" header blocks,
                            then 200 with ETag "final-etag" and body "final"
   PUT|POST /echo           201, body "size=<n> md5=<hex>" of the request body
@@ -119,7 +119,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
             self.wfile.write(b'{"a":')
             self.wfile.flush()
-            self.close_connection = True
+            time.sleep(3600)
         elif kind == "headers":
             self._send(200, str(self.headers).encode(), "text/plain")
         else:
