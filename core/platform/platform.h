@@ -39,6 +39,12 @@ class KORVO_EXPORT Platform {
   // nothing there.
   virtual void WriteDebuggerOutput(std::string_view line) = 0;
 
+  // Opens |utf8_path| for writing as std::fopen does with "ab" (|append|) or
+  // "wb", creating the file readable and writable by its owner only; an
+  // existing file is narrowed to that where the OS allows. Null with errno
+  // set on failure.
+  virtual FILE* OpenOwnerOnlyFile(const std::string& utf8_path, bool append) = 0;
+
   // The system's text for an error code of the C library (errno).
   virtual std::string ErrorText(int code) = 0;
 

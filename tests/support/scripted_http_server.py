@@ -13,6 +13,7 @@ Paths:
   GET  /stall-headers      silence before any answer
   GET  /reset              headers for 1000 bytes, 100 bytes, then a reset
   GET  /headers            the request's header lines as the body
+  GET  /claims-huge        200 claiming Content-Length 10^12, 5 bytes, then silence
   GET  /interim            "100 Continue" and "102 Processing" header blocks,
                            then 200 with ETag "final-etag" and body "final"
   GET  /seen/PATH           200 once PATH (with its query) was asked for, else
@@ -123,6 +124,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             time.sleep(0.2)
             self._send(200, b"final", "text/plain", [("ETag", '"final-etag"')])
+        elif kind == "claims-huge":
+            self.send_response(200)
+            self.send_header("Content-Type", "application/json")
+            self.send_header("Content-Length", "1000000000000")
+            self.end_headers()
+            self.wfile.write(b'{"a":')
+            self.wfile.flush()
+            time.sleep(3600)
         elif kind == "headers":
             self._send(200, str(self.headers).encode(), "text/plain")
         else:

@@ -1,3 +1,5 @@
+#include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -50,6 +52,23 @@ class PosixPlatform final : public Platform {
   }
 
   void WriteDebuggerOutput(std::string_view) override {}
+
+  FILE* OpenOwnerOnlyFile(const std::string& utf8_path, bool append) override {
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+    const int fd = ::open(utf8_path.c_str(), flags, S_IRUSR | S_IWUSR);
+    if (fd < 0) return nullptr;
+    // The mode of open() is for new files only, and the umask narrows it
+    // further at most; a file of an older version may still be wider. A
+    // file of another user stays as it is.
+    (void)::fchmod(fd, S_IRUSR | S_IWUSR);
+    FILE* file = ::fdopen(fd, append ? "ab" : "wb");
+    if (file == nullptr) {
+      const int error = errno;
+      ::close(fd);
+      errno = error;
+    }
+    return file;
+  }
 
   bool GetSystemCaBundle(std::string* pem) override {
     // Debian and its kin, then the Red Hat family.
