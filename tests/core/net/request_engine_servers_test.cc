@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/net/auth_info_provider.h"
 #include "core/net/dispatcher_url.h"
 #include "core/net/url_processor_impl.h"
 #include "tests/support/log_watch.h"
@@ -127,6 +128,86 @@ TEST_F(RealServersTest, BodiesFromEmptyTo64MiBAndRanges) {
   EXPECT_EQ(big.substr(1000, 1000), body);
   EXPECT_TRUE(URLProcessor::CheckRangeInResponseHeaders(headers, big.size(), 1000, 1999));
   EXPECT_FALSE(URLProcessor::CheckRangeInResponseHeaders(headers, big.size(), 5, boost::none));
+}
+
+// A credential that puts a recognisable value into the header lines nginx
+// logs: one of its own (X-Korvo-Auth) and the signing kind (X-Amz-Date).
+class MarkedAuth final : public AuthInfoProvider {
+ public:
+  explicit MarkedAuth(std::string value) : value_(std::move(value)) {}
+  std::string HttpHeader() const override { return "X-Korvo-Auth: " + value_; }
+  std::vector<std::string> HttpHeaders(const std::string&, const std::string&,
+                                       const std::vector<std::string>&) override {
+    return {"X-Amz-Date: " + value_};
+  }
+  std::string UrlParams(const std::string&) const override { return std::string(); }
+
+ private:
+  std::string value_;
+};
+
+// The access log lines of requests that came in on |port| for |path| and
+// carry |value| in any logged header.
+size_t LinesWith(int port, const std::string& path, const std::string& value) {
+  size_t count = 0;
+  for (const std::string& line : testing_env::NginxAccessLogLines(" " + path + " ")) {
+    if (line.rfind(std::to_string(port) + " ", 0) == 0 &&
+        line.find(value) != std::string::npos) {
+      ++count;
+    }
+  }
+  return count;
+}
+
+TEST_F(RealServersTest, RedirectsCarryCredentialsOnlyToTheirOriginAndNeverToPlainHttp) {
+  auto fetch = [&](const DispatcherUrl& url, const std::string& secret, std::string* body,
+                   int* code) {
+    auto processor = NewProcessor();
+    processor->SetAuthInfo(std::make_shared<MarkedAuth>(secret));
+    processor->Get(url, true, true, URLProcessor::Range(), true, {});
+    processor->ReadResponseCode();
+    *code = processor->LastResponseCode();
+    ReadAll(processor.get(), body);
+    return processor->Finish();
+  };
+  const std::string small = ReadFile(Www() + "/files/small.bin");
+  std::string body;
+  int code = 0;
+
+  // To another origin (http to https on another port): followed, without
+  // the credential lines.
+  const std::string away = "KVSECRET-redirect-away";
+  EXPECT_EQ(URLProcessor::SUCCEEDED, fetch(Http("/redirect-to-tls"), away, &body, &code));
+  EXPECT_EQ(200, code);
+  EXPECT_EQ(small, body);
+  EXPECT_EQ(1u, LinesWith(nginx_->port(0), "/redirect-to-tls", "x_korvo_auth=\"" + away));
+  EXPECT_EQ(1u, LinesWith(nginx_->port(0), "/redirect-to-tls", "x_amz_date=\"" + away));
+  EXPECT_EQ(0u, LinesWith(nginx_->port(1), "/files/small.bin", away));
+
+  // Within the origin: the credentials go along.
+  const std::string same = "KVSECRET-redirect-same";
+  body.clear();
+  EXPECT_EQ(URLProcessor::SUCCEEDED, fetch(Https(1, "/redirect-same"), same, &body, &code));
+  EXPECT_EQ(small, body);
+  EXPECT_EQ(1u, LinesWith(nginx_->port(1), "/files/small.bin", "x_korvo_auth=\"" + same));
+
+  // From https to http: not followed at all; the redirect is the answer.
+  const std::string down = "KVSECRET-redirect-down";
+  testing_env::LogWatch watch;
+  body.clear();
+  EXPECT_EQ(URLProcessor::OTHER_FAILED, fetch(Https(1, "/redirect-to-plain"), down, &body, &code));
+  EXPECT_EQ(302, code);
+  EXPECT_TRUE(body.empty());
+  EXPECT_TRUE(watch.Contains("Redirect from https to \"http://127.0.0.1:" +
+                             std::to_string(nginx_->port(0)) + "/files/small.bin\" refused."));
+  EXPECT_EQ(1u, LinesWith(nginx_->port(1), "/redirect-to-plain", down));
+  EXPECT_EQ(0u, LinesWith(nginx_->port(0), "/files/small.bin", down));
+  // Nor without credentials.
+  auto plain = NewProcessor();
+  plain->Get(Https(1, "/redirect-to-plain"), false, true, URLProcessor::Range(), true, {});
+  body.clear();
+  ReadAll(plain.get(), &body);
+  EXPECT_EQ(URLProcessor::OTHER_FAILED, plain->Finish());
 }
 
 TEST_F(RealServersTest, RedirectsStatusesAndCompression) {
