@@ -87,6 +87,30 @@ TEST(SecretSealerTest, KeyFileRoundTrips) {
   EXPECT_EQ("", opened);
 }
 
+// The layout is fixed: a blob sealed elsewhere with a known key opens.
+TEST(SecretSealerTest, KnownBlobOpens) {
+  const std::string home = testing_env::MakeTempDir("sealer");
+  std::filesystem::create_directories(home + "/korvo");
+  chmod((home + "/korvo").c_str(), 0700);
+  std::string key;
+  for (int i = 0; i < 32; ++i) key += static_cast<char>(i);
+  testing_env::WriteFile(home + "/korvo/master.key", key);
+  chmod((home + "/korvo/master.key").c_str(), 0600);
+  // Version 1, nonce 64..6f, then AES-256-GCM's ciphertext and tag, with the
+  // version byte as associated data.
+  const std::string hex =
+      "016465666768696a6b6c6d6e6f034d8d233abb13ca13093187ad0b479c2cb1716ff9f1c764065929d4454ad7"
+      "07e991b4722c";
+  std::string blob;
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    blob += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  }
+  std::string opened, error;
+  ASSERT_TRUE(NewPlatform(home, Source::kKeyFile)->UnprotectSecret(blob, &opened, &error))
+      << error;
+  EXPECT_TRUE(opened == "KVSECRET-known-answer");
+}
+
 TEST(SecretSealerTest, EveryChangeFails) {
   auto platform = NewPlatform(testing_env::MakeTempDir("sealer"), Source::kKeyFile);
   std::string sealed, error;
