@@ -10,8 +10,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <mutex>
 
 #include "core/platform/platform.h"
+#include "core/platform/posix/secret_sealer.h"
 
 namespace {
 
@@ -28,6 +31,9 @@ std::string TruncateThreadName(const std::string& name) {
 
 class PosixPlatform final : public Platform {
  public:
+  PosixPlatform(const std::string& data_home, SecretKeySource source)
+      : data_home_(data_home), source_(source) {}
+
   uint64_t CurrentThreadId() override {
     return static_cast<uint64_t>(syscall(SYS_gettid));
   }
@@ -128,8 +134,35 @@ class PosixPlatform final : public Platform {
     const char* text = strerror_r(code, buffer, sizeof(buffer));
     return text != nullptr ? std::string(text) : std::string();
   }
+
+  bool ProtectSecret(const std::string& plain, std::string* sealed,
+                     std::string* error) override {
+    return Sealer()->Seal(plain, sealed, error);
+  }
+
+  bool UnprotectSecret(const std::string& sealed, std::string* plain,
+                       std::string* error) override {
+    return Sealer()->Open(sealed, plain, error);
+  }
+
+ private:
+  // Made on first use, so that the key's location follows the environment
+  // the program set up before its first secret rather than at load time.
+  SecretSealer* Sealer() {
+    std::call_once(sealer_once_, [this] {
+      sealer_ = std::make_unique<SecretSealer>(data_home_, source_);
+    });
+    return sealer_.get();
+  }
+
+  const std::string data_home_;
+  const SecretKeySource source_;
+  std::once_flag sealer_once_;
+  std::unique_ptr<SecretSealer> sealer_;
 };
 
 }  // namespace
 
-Platform* NewPosixPlatform() { return new PosixPlatform(); }
+Platform* NewPosixPlatform(const std::string& data_home, Platform::SecretKeySource source) {
+  return new PosixPlatform(data_home, source);
+}

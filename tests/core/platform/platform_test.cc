@@ -102,6 +102,14 @@ class CountingPlatform : public Platform {
     *error = ENOENT;
     return nullptr;
   }
+  bool ProtectSecret(const std::string&, std::string*, std::string* error) override {
+    *error = "fake";
+    return false;
+  }
+  bool UnprotectSecret(const std::string&, std::string*, std::string* error) override {
+    *error = "fake";
+    return false;
+  }
 };
 
 TEST(PlatformTest, OpenForReadingGivesTheSizeOfRegularFilesOnly) {
