@@ -42,6 +42,9 @@ class SealingPlatform : public Platform {
   std::FILE* OpenForReading(const std::string& path, uint64_t* size, int* error) override {
     return real_->OpenForReading(path, size, error);
   }
+  std::FILE* OpenOwnerOnlyFile(const std::string& path, bool append) override {
+    return real_->OpenOwnerOnlyFile(path, append);
+  }
   bool ProtectSecret(const std::string& plain, std::string* sealed, std::string* error) override {
     if (fail_protect) {
       *error = "the key store is out of order";
