@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-targets="hash_deserialize_fuzz hash_hex_fuzz"
+targets="hash_deserialize_fuzz hash_hex_fuzz credential_variant_fuzz"
 scripts/setup.sh
 CC=clang CXX=clang++ NINJA_TARGETS="$targets" scripts/build.sh build-fuzz \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVO_SANITIZE=address,undefined -DKORVO_BUILD_FUZZ=ON \
