@@ -59,11 +59,11 @@ AuthCookieWebDAVBase::AuthCookieWebDAVBase(CloudServiceId service_id, const QVar
 }
 
 void AuthCookieWebDAVBase::CreateAuthHeader(const std::string& password) {
-  // The pair is UTF-8 already; Base64 goes over those bytes, whatever the
-  // letters.
+  // Base64 of the pair's UTF-8 form, whatever the letters (bytes that are
+  // not UTF-8 become U+FFFD, as any peer decoding the text would see them).
   const std::string pair = login_ + ":" + password;
   const QByteArray encoded =
-      QByteArray(pair.data(), static_cast<int>(pair.size())).toBase64();
+      QString::fromUtf8(pair.data(), static_cast<int>(pair.size())).toUtf8().toBase64();
   QMutexLocker lock(&mutex_);
   auth_header_ = "Authorization: Basic " + encoded.toStdString();
 }

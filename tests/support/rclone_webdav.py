@@ -7,11 +7,20 @@ no command line. rclone's own output goes to DIR/rclone.log. Prints
 "PORT <n>" once the server accepts connections and runs until standard input
 closes.
 """
+import ctypes
 import os
+import signal
 import socket
 import subprocess
 import sys
 import time
+
+PR_SET_PDEATHSIG = 1
+
+
+def die_with_parent():
+    # rclone goes when this launcher goes, however it goes.
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
 
 
 def free_port():
@@ -21,6 +30,9 @@ def free_port():
 
 
 def main():
+    # The test ends this launcher with SIGTERM: leave through the finally
+    # below, which stops rclone.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     base = sys.argv[1]
     root = os.path.join(base, "root")
     os.makedirs(root, exist_ok=True)
@@ -34,7 +46,8 @@ def main():
         with open(os.path.join(base, "rclone.log"), "ab") as log:
             child = subprocess.Popen(
                 ["rclone", "serve", "webdav", "--addr", "127.0.0.1:%d" % port, root],
-                env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+                env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                preexec_fn=die_with_parent)
         deadline = time.monotonic() + 20
         while child.poll() is None and time.monotonic() < deadline:
             try:
