@@ -10,6 +10,8 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "core/auth/auth_cookie_processor.h"
 #include "core/auth/auth_cookie_s3.h"
@@ -301,6 +303,47 @@ TEST(AuthCookieTest, S3AndWebDAVGetTheDummyProcessor) {
   std::ostringstream names;
   names << AuthCookieProcessor::kSucceeded << " " << AuthCookieProcessor::kNotAuthorized;
   EXPECT_EQ("Succeeded NotAuthorized", names.str());
+}
+
+}  // namespace
+
+namespace {
+
+// Request threads read headers while a refresh writes tokens and the
+// account is saved: each kind's own lock keeps that safe.
+TEST(AuthCookieTest, ReadersWritersAndSaversShareACredential) {
+  ServiceRefresh refresh(CloudServiceId::kVeltra);
+  AuthCookieWebDAVBase webdav(CloudServiceId::kWebDAV, "https://dav.example/", "u",
+                              "KVSECRET-threads", "");
+  auto s3 = std::make_shared<AuthCookieS3>(CloudServiceId::kS3, "b", "a", "KVSECRET-threads",
+                                           "r", "h.example");
+  std::vector<std::thread> threads;
+  threads.emplace_back([&] {
+    for (int i = 0; i < 2000; ++i) {
+      refresh.SetAccessToken("access-" + std::to_string(i), i);
+      refresh.SetRefreshToken("refresh-" + std::to_string(i));
+      if (i % 100 == 0) {
+        refresh.Expire();
+        webdav.Expire();
+      }
+    }
+  });
+  for (int t = 0; t < 2; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 2000; ++i) {
+        (void)refresh.HasAccess();
+        (void)refresh.TimeNeedsRefresh();
+        (void)refresh.Serialize(kKey);
+        (void)webdav.HttpHeader();
+        (void)webdav.Serialize(kKey);
+        (void)s3->HttpHeaders("https://h.example/b/k", "GET", {});
+        (void)s3->Serialize(kKey);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ("refresh-1999", refresh.GetRefreshToken());
+  EXPECT_EQ(1999, refresh.TimeNeedsRefresh());
 }
 
 }  // namespace
