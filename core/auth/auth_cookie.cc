@@ -1,7 +1,7 @@
 #include "core/auth/auth_cookie.h"
 
 #include <QByteArray>
-#include <QMutexLocker>
+#include "core/auth/cookie_lock.h"
 #include <QVariantMap>
 
 #include "core/auth/persisted.h"
@@ -35,19 +35,19 @@ AuthCookieOneToken::AuthCookieOneToken(const QVariant& stored, const std::string
 void AuthCookieOneToken::Expire() { ExpireAccess(); }
 
 void AuthCookieOneToken::ExpireAccess() {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   access_token_.clear();
 }
 
 bool AuthCookieOneToken::HasAccess() const {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   return !access_token_.empty();
 }
 
 bool AuthCookieOneToken::IsAuthorized() const { return HasAccess(); }
 
 QVariant AuthCookieOneToken::Serialize(const std::string& key) {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   return QVariant(auth_persisted::Protect(access_token_, key));
 }
 
@@ -57,12 +57,12 @@ bool AuthCookieOneToken::IsSameAccount(const AuthCookie& other) const {
 }
 
 void AuthCookieOneToken::SetAccessToken(const std::string& token) {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   access_token_ = token;
 }
 
 std::string AuthCookieOneToken::GetAccessToken() const {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   return access_token_;
 }
 
@@ -80,35 +80,35 @@ AuthCookieWithRefreshToken::AuthCookieWithRefreshToken(const QVariant& stored,
 }
 
 void AuthCookieWithRefreshToken::Expire() {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   access_token_.Clear();
   refresh_token_.clear();
 }
 
 void AuthCookieWithRefreshToken::ExpireAccess() {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   access_token_.Clear();
 }
 
 bool AuthCookieWithRefreshToken::HasAccess() const {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   return !access_token_.Empty();
 }
 
 bool AuthCookieWithRefreshToken::IsAuthorized() const {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   return !refresh_token_.empty();
 }
 
 QVariant AuthCookieWithRefreshToken::Serialize(const std::string& key) {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   QVariantMap map;
   auth_persisted::InsertProtected(&map, kRefreshKey, refresh_token_, key);
   return map;
 }
 
 int64_t AuthCookieWithRefreshToken::TimeNeedsRefresh() const {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   return access_token_.Empty() ? 0 : access_token_.expire_time;
 }
 
@@ -118,28 +118,28 @@ bool AuthCookieWithRefreshToken::IsSameAccount(const AuthCookie& other) const {
 }
 
 const TokenTimed& AuthCookieWithRefreshToken::GetAccessToken() const {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   return access_token_;
 }
 
 const std::string& AuthCookieWithRefreshToken::GetRefreshToken() const {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   return refresh_token_;
 }
 
 void AuthCookieWithRefreshToken::SetAccessToken(const TokenTimed& token) {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   access_token_ = token;
 }
 
 void AuthCookieWithRefreshToken::SetAccessToken(const std::string& token, int64_t expire_time) {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   access_token_.token = token;
   access_token_.expire_time = expire_time;
 }
 
 void AuthCookieWithRefreshToken::SetRefreshToken(const std::string& token) {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   refresh_token_ = token;
 }
 

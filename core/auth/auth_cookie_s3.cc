@@ -2,7 +2,7 @@
 
 #include <curl/curl.h>
 
-#include <QMutexLocker>
+#include "core/auth/cookie_lock.h"
 #include <QVariantMap>
 
 #include "core/auth/auth_cookie_processor.h"
@@ -94,7 +94,7 @@ std::vector<std::string> AuthCookieS3::HttpHeaders(const std::string& url,
   if (!parsed.Get(CURLUPART_QUERY, &query)) query.clear();
   std::string access, secret;
   {
-    QMutexLocker lock(&mutex_);
+    CookieLock lock(&mutex_);
     access = access_;
     secret = secret_;
   }
@@ -108,13 +108,13 @@ std::shared_ptr<AuthCookieProcessor> AuthCookieS3::GetProcessor(
 }
 
 bool AuthCookieS3::IsAuthorized() const {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   return !secret_.empty();
 }
 
 QVariant AuthCookieS3::Serialize(const std::string& key) {
   using auth_persisted::Bytes;
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   QVariantMap map;
   auth_persisted::InsertProtected(&map, kSecretKey, secret_, key);
   map.insert(kBucketKey, Bytes(bucket_));

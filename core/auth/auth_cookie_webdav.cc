@@ -1,7 +1,7 @@
 #include "core/auth/auth_cookie_webdav.h"
 
 #include <QByteArray>
-#include <QMutexLocker>
+#include "core/auth/cookie_lock.h"
 #include <QString>
 #include <QVariantMap>
 
@@ -64,12 +64,12 @@ void AuthCookieWebDAVBase::CreateAuthHeader(const std::string& password) {
   const std::string pair = login_ + ":" + password;
   const QByteArray encoded =
       QString::fromUtf8(pair.data(), static_cast<int>(pair.size())).toUtf8().toBase64();
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   auth_header_ = "Authorization: Basic " + encoded.toStdString();
 }
 
 std::string AuthCookieWebDAVBase::HttpHeader() const {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   return auth_header_;
 }
 
@@ -79,18 +79,18 @@ std::shared_ptr<AuthCookieProcessor> AuthCookieWebDAVBase::GetProcessor(
 }
 
 void AuthCookieWebDAVBase::Expire() {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   login_.clear();
   auth_header_.clear();
 }
 
 bool AuthCookieWebDAVBase::HasAccess() const {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   return !auth_header_.empty();
 }
 
 QVariant AuthCookieWebDAVBase::Serialize(const std::string& key) {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   QVariantMap map;
   map.insert(kLoginKey, QString::fromStdString(login_));
   auth_persisted::InsertProtected(&map, kHeaderKey, auth_header_, key);
@@ -114,16 +114,16 @@ void AuthCookieWebDAVBase::UpdateServerURL(std::shared_ptr<URLProcessor> process
   if (main.empty()) main = credential->GetServer();
   std::string chosen = main;
   if (!Probe(processor.get(), main) && Probe(processor.get(), additional)) chosen = additional;
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   server_ = chosen;
 }
 
 std::string AuthCookieWebDAVBase::GetLogin() const {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   return login_;
 }
 
 std::string AuthCookieWebDAVBase::GetServer() const {
-  QMutexLocker lock(&mutex_);
+  CookieLock lock(&mutex_);
   return server_;
 }
