@@ -21,7 +21,7 @@ AUTH = re.compile(r"^AWS4-HMAC-SHA256 Credential=([^/]+)/(\d{8})/([^/]+)/s3/aws4
                   r"SignedHeaders=([^,]+), Signature=([0-9a-f]{64})$")
 
 
-def check(spec, record):
+def check(job, record):
     headers = {}
     for name, value in record["headers"]:
         headers.setdefault(name.lower(), []).append(value)
@@ -30,7 +30,7 @@ def check(spec, record):
     if match is None:
         return "no single well-formed authorization header"
     access, day, region, signed, signature = match.groups()
-    if access != spec["access"] or region != spec["region"]:
+    if access != job["access"] or region != job["region"]:
         return "credential scope names %s/%s" % (access, region)
     timestamp = headers["x-amz-date"][0]
     if not timestamp.startswith(day):
@@ -49,7 +49,7 @@ def check(spec, record):
             return "signed header %s sent %d times" % (name, 0 if values is None else len(values))
         request.headers[name] = values[0]
     request.context["timestamp"] = timestamp
-    signer = S3SigV4Auth(Credentials(spec["access"], spec["secret"]), "s3", spec["region"])
+    signer = S3SigV4Auth(Credentials(job["access"], job["secret"]), "s3", job["region"])
     canonical = signer.canonical_request(request)
     # botocore's own list of what it signs must be ours.
     if canonical.split("\n")[-2] != signed:
@@ -62,9 +62,9 @@ def check(spec, record):
 
 def main():
     with open(sys.argv[1]) as f:
-        spec = json.load(f)
-    for record in spec["requests"]:
-        problem = check(spec, record)
+        job = json.load(f)
+    for record in job["requests"]:
+        problem = check(job, record)
         label = "%s %s" % (record["method"], record["target"])
         print("OK " + label if problem is None else "MISMATCH %s: %s" % (label, problem))
 
