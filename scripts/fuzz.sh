@@ -2,12 +2,15 @@
 # Builds the libFuzzer targets with clang (AddressSanitizer and
 # UndefinedBehaviorSanitizer on) and runs each for a while:
 #   scripts/fuzz.sh [SECONDS_PER_TARGET]   (default 60)
+# FUZZ_TARGETS (blank-separated) limits the targets built and run.
 # Each run starts from the seed corpus in fuzz/corpus/ and keeps what it finds
 # in a scratch copy; a crash leaves its input in build-fuzz/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-targets="hash_deserialize_fuzz hash_hex_fuzz credential_variant_fuzz"
+targets=${FUZZ_TARGETS:-"hash_deserialize_fuzz hash_hex_fuzz json_tree_fuzz xml_tree_fuzz \
+  dispatcher_answer_fuzz content_range_fuzz log_file_reader_fuzz token_decrypt_fuzz \
+  credential_variant_fuzz"}
 scripts/setup.sh
 CC=clang CXX=clang++ NINJA_TARGETS="$targets" scripts/build.sh build-fuzz \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVO_SANITIZE=address,undefined -DKORVO_BUILD_FUZZ=ON \

@@ -15,6 +15,9 @@ packages=(
   # Real servers the request engine is tested against, and curl for its
   # benchmark.
   nginx-light tinyproxy dante-server microsocks openssl curl ca-certificates
+  # The Secret Service that keeps the key of secrets at rest, tested in a
+  # private session bus.
+  libsecret-1-0 gnome-keyring dbus
   # The WebDAV server the credentials' server probe is tested against.
   rclone
 )

@@ -6,8 +6,9 @@
 
 namespace {
 
-// Decompresses one record that must hold exactly one bzip2 stream.
-bool Decompress(std::string_view data, std::string* text, std::string* reason) {
+// Decompresses one record that must hold exactly one bzip2 stream of at most
+// |limit| bytes of text.
+bool Decompress(std::string_view data, size_t limit, std::string* text, std::string* reason) {
   bz_stream stream = {};
   if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
     *reason = "cannot start bzip2 decompression";
@@ -22,7 +23,13 @@ bool Decompress(std::string_view data, std::string* text, std::string* reason) {
     stream.next_out = buffer;
     stream.avail_out = sizeof(buffer);
     rc = BZ2_bzDecompress(&stream);
-    out.append(buffer, sizeof(buffer) - stream.avail_out);
+    const size_t produced = sizeof(buffer) - stream.avail_out;
+    if (produced > limit - out.size()) {
+      BZ2_bzDecompressEnd(&stream);
+      *reason = "record text over " + std::to_string(limit) + " bytes";
+      return false;
+    }
+    out.append(buffer, produced);
   } while (rc == BZ_OK && (stream.avail_in > 0 || stream.avail_out == 0));
   const unsigned int left = stream.avail_in;
   BZ2_bzDecompressEnd(&stream);
@@ -42,7 +49,7 @@ bool Decompress(std::string_view data, std::string* text, std::string* reason) {
 }  // namespace
 
 bool ReadLogFile(std::string_view file, std::string* text,
-                 std::vector<DamagedLogRecord>* damaged) {
+                 std::vector<DamagedLogRecord>* damaged, size_t record_limit) {
   const std::string_view marker(LogFileWriter::kRecordMarker,
                                 LogFileWriter::kRecordMarkerSize);
   bool ok = true;
@@ -60,7 +67,7 @@ bool ReadLogFile(std::string_view file, std::string* text,
     const size_t end = next == std::string_view::npos ? file.size() : next;
     if (end > start) {
       std::string reason;
-      if (!Decompress(file.substr(start, end - start), text, &reason)) {
+      if (!Decompress(file.substr(start, end - start), record_limit, text, &reason)) {
         damaged->push_back({start, reason});
         ok = false;
       }

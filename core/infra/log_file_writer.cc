@@ -7,8 +7,11 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QString>
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <string>
 
 #include "core/infra/exception_catch_wrapper.h"
 #include "core/infra/thread.h"
@@ -137,30 +140,62 @@ bool LogFileWriter::Cleanup(const QString& directory) {
   return true;
 }
 
-void LogFileWriter::WriteChunk(const std::string& chunk, bool cleanup) {
+bool LogFileWriter::WriteChunk(const std::string& chunk, bool cleanup) {
   const QString directory = options_.directory();
-  if (!QDir().mkpath(directory)) return;
-  if (cleanup && !Cleanup(directory)) {
-    stop_ = true;
-    return;
+  if (!QDir().mkpath(directory)) {
+    ReportFailure("cannot create the folder", directory, 0);
+    return false;
   }
+  if (cleanup && !Cleanup(directory)) {
+    ReportFailure("cannot remove old files in", directory, 0);
+    stop_ = true;
+    return false;
+  }
+  // The whole record, marker first, is ready before the file is touched: a
+  // failed compression must not leave a marker without its data.
+  // Sized by bzip2's documented bound (input + 1% + 600 bytes), so every
+  // chunk fits: log text must not be lost for want of buffer.
+  const size_t bound = kRecordMarkerSize + chunk.size() + chunk.size() / 100 + 600;
+  if (bound - kRecordMarkerSize > 0xFFFFFFFFu) {
+    ReportFailure("chunk too large for one record in", directory, 0);
+    return false;
+  }
+  if (compressed_.size() < bound) compressed_.resize(bound);
+  std::copy(kRecordMarker, kRecordMarker + kRecordMarkerSize, compressed_.begin());
+  unsigned int compressed_size = static_cast<unsigned int>(compressed_.size() - kRecordMarkerSize);
+  const int rc = BZ2_bzBuffToBuffCompress(
+      compressed_.data() + kRecordMarkerSize, &compressed_size, const_cast<char*>(chunk.data()),
+      static_cast<unsigned int>(chunk.size()), kBlockSize, 0, kWorkFactor);
+  const size_t record_size = kRecordMarkerSize + compressed_size;
+  bool written = false;
   const QString name = directory + QLatin1Char('/') +
                        QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) +
                        QStringLiteral(".log");
-  FILE* file = std::fopen(QFile::encodeName(name).constData(), "ab");
-  if (file == nullptr) return;
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  std::fwrite(kRecordMarker, 1, kRecordMarkerSize, file);
-  // Sized by bzip2's documented bound (input + 1% + 600 bytes), so every
-  // chunk fits: log text must not be lost for want of buffer.
-  const size_t bound = chunk.size() + chunk.size() / 100 + 600;
-  if (compressed_.size() < bound) compressed_.resize(bound);
-  unsigned int compressed_size = static_cast<unsigned int>(compressed_.size());
-  const int rc = BZ2_bzBuffToBuffCompress(
-      compressed_.data(), &compressed_size, const_cast<char*>(chunk.data()),
-      static_cast<unsigned int>(chunk.size()), kBlockSize, 0, kWorkFactor);
-  if (rc == BZ_OK) std::fwrite(compressed_.data(), 1, compressed_size, file);
-  std::fclose(file);
+  if (rc != BZ_OK) {
+    ReportFailure(("bzip2 error " + std::to_string(rc) + " for").c_str(), name, 0);
+  } else if (FILE* file = Platform::Default()->OpenOwnerOnlyFile(
+                 QFile::encodeName(name).toStdString(), /*append=*/true)) {
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    const size_t put = std::fwrite(compressed_.data(), 1, record_size, file);
+    const int error = put == record_size ? 0 : errno;
+    const bool closed = std::fclose(file) == 0;
+    written = put == record_size && closed;
+    if (!written) ReportFailure("cannot write", name, error != 0 ? error : errno);
+  } else {
+    ReportFailure("cannot open", name, errno);
+  }
   // Do not keep a buffer for a rare huge chunk.
   if (compressed_.size() > (4u << 20)) std::vector<char>().swap(compressed_);
+  return written;
+}
+
+void LogFileWriter::ReportFailure(const char* what, const QString& path, int error) {
+  // The logger cannot log its own failure through itself: one line to the
+  // debugger output and to stderr instead.
+  std::string line = "Log writer: ";
+  line.append(what).append(" \"").append(QFile::encodeName(path).constData()).append("\"");
+  if (error != 0) line.append(": ").append(Platform::Default()->ErrorText(error));
+  Platform::Default()->WriteDebuggerOutput(line);
+  line.push_back('\n');
+  std::fputs(line.c_str(), stderr);
 }

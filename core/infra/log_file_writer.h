@@ -54,9 +54,11 @@ class LogFileWriter {
   // Chunks waiting for the thread.
   size_t QueuedForTesting();
 
-  // Appends one record with |chunk| to today's file, removing old files
-  // first when |cleanup| is set. Runs on the writer thread (or in Stop()).
-  void WriteChunk(const std::string& chunk, bool cleanup);
+  // Appends one record with |chunk| to today's file (created readable by
+  // its owner only), removing old files first when |cleanup| is set. Runs on
+  // the writer thread (or in Stop()). False when the record is not on disk
+  // whole; the failure is reported on the debugger output and stderr.
+  bool WriteChunk(const std::string& chunk, bool cleanup);
 
   static QString DefaultDirectory();
 
@@ -65,6 +67,7 @@ class LogFileWriter {
   // Removes the oldest files while there are more than kMaxLogFiles or they
   // hold more than kMaxLogBytes. False when a file could not be removed.
   bool Cleanup(const QString& directory);
+  static void ReportFailure(const char* what, const QString& path, int error);
 
   Options options_;
   std::mutex queue_mutex_;

@@ -106,7 +106,7 @@ void LoggerWrapper::Get(std::string* out) { Logger().Get(out); }
 IsSuccessful LoggerWrapper::SaveCurrentLogToFile(const std::string& utf8_path) {
   std::string text;
   Get(&text);
-  FILE* file = std::fopen(utf8_path.c_str(), "wb");
+  FILE* file = Platform::Default()->OpenOwnerOnlyFile(utf8_path, /*append=*/false);
   if (file == nullptr) return IsSuccessful(false);
   std::setvbuf(file, nullptr, _IONBF, 0);
   const size_t written = std::fwrite(text.data(), 1, text.size(), file);

@@ -159,7 +159,17 @@ void LoggerState::Write(LoggerWrapper::LogType type, std::string_view first,
   const std::string_view prefix(prefix_buffer, FormatPrefix(type, prefix_buffer));
 
   if (metric_name != nullptr) {
-    ++buffered_metrics_[MetricKey(metric_name, std::move(metric_text))];
+    const auto [entry, added] =
+        buffered_metrics_.try_emplace(MetricKey(metric_name, std::move(metric_text)), 0);
+    ++entry->second;
+    if (added) {
+      metrics_order_.push_back(entry);
+      if (metrics_order_.size() > kMaxBufferedMetrics) {
+        buffered_metrics_.erase(metrics_order_.front());
+        metrics_order_.pop_front();
+        ++dropped_metrics_;
+      }
+    }
   }
   const bool cout = cout_enabled_.load(std::memory_order_relaxed);
   if (cout) {
@@ -272,7 +282,7 @@ void LoggerState::Get(std::string* out) {
 }
 
 int LoggerState::OpenFile(const std::string& utf8_path) {
-  FILE* file = std::fopen(utf8_path.c_str(), "wb");
+  FILE* file = Platform::Default()->OpenOwnerOnlyFile(utf8_path, /*append=*/false);
   const int error = file == nullptr ? errno : 0;
   if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
   FILE* previous;
@@ -290,11 +300,17 @@ void LoggerState::SendBufferedMetrics() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     metrics.swap(buffered_metrics_);
+    metrics_order_.clear();
   }
   // Sent outside the lock: the sender may log.
   for (const auto& [key, count] : metrics) {
     TallyLogger::instance().SendMetric(key.first, count, key.second);
   }
+}
+
+uint64_t LoggerState::DroppedMetricsForTesting() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return dropped_metrics_;
 }
 
 std::map<LoggerState::MetricKey, int32_t> LoggerState::BufferedMetricsForTesting() {

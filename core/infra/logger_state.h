@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <deque>
 #include <utility>
 
 #include "core/infra/log_file_writer.h"
@@ -23,6 +24,10 @@ class LoggerState {
  public:
   static constexpr size_t kHeadLimit = 0x40000;
   static constexpr size_t kTailLimit = 0x200000;
+  // Distinct failure texts kept until the application sends them; beyond
+  // that the oldest goes. A loop failing on ever new names (a path in the
+  // text) must not grow the process without end.
+  static constexpr size_t kMaxBufferedMetrics = 1000;
 
   using MetricKey = std::pair<std::string, std::string>;
 
@@ -46,6 +51,8 @@ class LoggerState {
   void SetLogProcessId(bool enable) { log_process_id_ = enable; }
 
   std::map<MetricKey, int32_t> BufferedMetricsForTesting();
+  // Buffered metrics dropped to keep within kMaxBufferedMetrics, ever.
+  uint64_t DroppedMetricsForTesting();
   LogFileWriter& writer() { return writer_; }
 
   // Lower-cases |text| as the text helpers' ToLower does (without logging),
@@ -77,6 +84,9 @@ class LoggerState {
   int64_t process_id_ = 0;
   bool process_id_cached_ = false;
   std::map<MetricKey, int32_t> buffered_metrics_;
+  // The entries of buffered_metrics_, oldest first.
+  std::deque<std::map<MetricKey, int32_t>::iterator> metrics_order_;
+  uint64_t dropped_metrics_ = 0;
   LogFileWriter writer_;
   int64_t written_offset_ = 0;
   bool head_written_ = false;

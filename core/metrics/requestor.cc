@@ -1,6 +1,8 @@
 #include "core/metrics/requestor.h"
 
+#include <atomic>
 #include <chrono>
+#include <system_error>
 
 #include "core/infra/exception_catch_wrapper.h"
 #include "core/infra/logger.h"
@@ -8,7 +10,15 @@
 #include "core/net/dispatcher_url.h"
 #include "core/net/url_processor.h"
 
+namespace {
+
+std::atomic<bool> fail_next_thread_start{false};
+
+}  // namespace
+
 Requestor::~Requestor() { Close(); }
+
+void Requestor::FailNextThreadStartForTesting() { fail_next_thread_start = true; }
 
 bool Requestor::Open(const std::shared_ptr<URLProcessorFactory>& factory, ReqType type) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -27,14 +37,26 @@ bool Requestor::Open(const std::shared_ptr<URLProcessorFactory>& factory, ReqTyp
     return false;
   }
   type_ = type;
-  open_ = true;
-  worker_ = std::thread([this] {
-    try {
-      utils::ExceptionCatchWrapper([this] { Run(); }, "RequestProcessor")();
-    } catch (...) {
-      // Logged by the wrapper; only the sender ends, callers go on.
+  try {
+    if (fail_next_thread_start.exchange(false)) {
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                              "thread creation refused for the test");
     }
-  });
+    worker_ = std::thread([this] {
+      try {
+        utils::ExceptionCatchWrapper([this] { Run(); }, "RequestProcessor")();
+      } catch (...) {
+        // Logged by the wrapper; only the sender ends, callers go on.
+      }
+    });
+  } catch (const std::system_error& e) {
+    // Out of threads or memory: no sender, and no exception for the caller.
+    KLOG(Fail) << "Requestor cannot start its sender thread: " << e.what();
+    processor_->Close();
+    processor_.reset();
+    return false;
+  }
+  open_ = true;
   utils::SetThreadName(worker_, "requests_sender");
   return true;
 }

@@ -41,8 +41,9 @@ class KORVO_EXPORT Requestor {
   Requestor(const Requestor&) = delete;
   Requestor& operator=(const Requestor&) = delete;
 
-  // Creates and opens the processor and starts the sender; false (and no
-  // thread) when the processor cannot be opened. Once only.
+  // Creates and opens the processor and starts the sender; false (logged,
+  // no thread) when the processor cannot be opened or the thread cannot be
+  // started. Once only.
   bool Open(const std::shared_ptr<URLProcessorFactory>& factory, ReqType type);
   // Queues a request; false once closed.
   bool Send(const std::string& url, const std::string& body, bool flag);
@@ -53,6 +54,8 @@ class KORVO_EXPORT Requestor {
   void Close();
 
   size_t QueuedForTesting();
+  // The next Open fails to start its thread as on a system out of threads.
+  static void FailNextThreadStartForTesting();
 
  private:
   struct Entry {

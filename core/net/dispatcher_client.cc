@@ -7,6 +7,8 @@
 #include "core/infra/logger.h"
 #include "core/infra/tally_logger.h"
 #include "core/net/json_xml.h"
+#include "core/net/log_masking.h"
+#include "core/net/streams.h"
 #include "core/net/url_processor.h"
 
 namespace {
@@ -17,7 +19,7 @@ constexpr char kSettingsField[] = "settings";
 constexpr char kTTLField[] = "ttl";
 constexpr char kIPField[] = "ip";
 constexpr char kURLField[] = "url";
-constexpr size_t kMaxLoggedBody = 4096;
+constexpr unsigned int kReadBufferSize = 4096;
 
 const std::map<std::string, VTDispatcherClient::ServiceType>& ServiceByName() {
   static const auto* const kMap = new std::map<std::string, VTDispatcherClient::ServiceType>{
@@ -63,10 +65,6 @@ Shared& S() {
 std::shared_ptr<URLProcessor> SharedProcessor() {
   std::lock_guard<std::mutex> lock(S().config_mutex);
   return S().processor;
-}
-
-std::string Cut(const std::string& text) {
-  return text.size() <= kMaxLoggedBody ? text : text.substr(0, kMaxLoggedBody) + "...";
 }
 
 // A decimal 64-bit count of seconds, not negative.
@@ -245,9 +243,8 @@ VTDispatcherClient::Result VTDispatcherClientImpl::UpdateDispatcherConfig() {
   request.put("platform", kPlatformForDispatcher);
   request.put("version", kVersionForDispatcher);
   processor->Post(DispatcherUrl::FromString(dispatcher_url), request, false, {});
-  utils::json::json_tree answer;
   std::string raw;
-  const bool parsed = utils::json::ReadAndParse(processor.get(), &answer, &raw);
+  const InputStream::Result read = processor->ReadAllTo(&raw, kReadBufferSize, kMaxAnswerBytes);
   const URLProcessor::Result result = processor->Finish();
   processor->Close();
   TallyLogger::instance().SendIfNetworkError(result, "dispatcher", processor->LastResponseCode(),
@@ -271,54 +268,71 @@ VTDispatcherClient::Result VTDispatcherClientImpl::UpdateDispatcherConfig() {
       KLOG(Fatal) << "Invalid response code.";
       return INVALID_RESPONSE;
   }
-  if (!parsed) {
-    KLOG(Fail) << "Failed body parsing in dispatcher config response.";
-    return FAILED;
+  switch (read) {
+    case InputStream::kEnd:
+      break;
+    case InputStream::kStopped:
+      return STOPPED;
+    case InputStream::kTooLarge:  // logged by ReadAllTo
+      return FAILED;
+    case InputStream::kFailed:
+    case InputStream::kData:
+      KLOG(Fail) << "Failed to read the dispatcher config response.";
+      return FAILED;
   }
-  const auto settings = answer.get_child_optional(kSettingsField);
-  if (!settings) {
-    KLOG(Fatal) << "Missing settings field in dispatcher response: " << Cut(raw);
-    return FAILED;
+  Answer answer;
+  const Result parsed = ParseAnswer(raw, &answer);
+  if (parsed != SUCCEEDED) return parsed;
+  Shared& s = S();
+  if (answer.has_ttl) s.cache_timeout = answer.ttl;
+  s.last_cache_update_time = Now();
+  for (const auto& [type, url] : answer.services) {
+    s.cache[type] = RequestInfoDispatcher{url, s.counter};
   }
-  const auto ttl = answer.get_optional<std::string>(kTTLField);
-  int64_t seconds = 0;
-  if (!ttl) {
-    KLOG(Fail) << "Missing ttl field in dispatcher response: " << Cut(raw);
-  } else if (!ParseSeconds(*ttl, &seconds)) {
-    // Not a count of seconds: like a missing one, the lifetime stays.
-    KLOG(Fail) << "Invalid ttl field in dispatcher response: " << Cut(raw);
-  } else {
-    S().cache_timeout = seconds;
-  }
-  return WriteConfigToCache(utils::json::json_tree(*settings));
+  return SUCCEEDED;
 }
 
-VTDispatcherClient::Result VTDispatcherClientImpl::WriteConfigToCache(
-    const utils::json::json_tree& settings) {
-  Shared& s = S();
-  s.last_cache_update_time = Now();
-  for (const auto& [key, service] : settings) {
+VTDispatcherClient::Result VTDispatcherClientImpl::ParseAnswer(const std::string& body,
+                                                               Answer* answer) {
+  utils::json::json_tree tree;
+  if (!utils::json::Parse(body, &tree)) return FAILED;  // logged by Parse
+  const auto settings = tree.get_child_optional(kSettingsField);
+  if (!settings) {
+    KLOG(Fatal) << "Missing settings field in dispatcher response: "
+                << log_masking::CapForLog(body);
+    return FAILED;
+  }
+  Answer parsed;
+  for (const auto& [key, service] : *settings) {
     const auto known = ServiceByName().find(key);
     if (known == ServiceByName().end()) continue;
     const auto ip = service.get_optional<std::string>(kIPField);
-    if (!ip) {
-      KLOG(Fatal) << "Missing ip field in dispatcher response for service: " << key;
-      utils::json::Log(settings);
-      return FAILED;
-    }
     const auto url = service.get_optional<std::string>(kURLField);
-    if (!url) {
-      KLOG(Fatal) << "Missing url field in dispatcher response for service: " << key;
-      utils::json::Log(settings);
+    const char* fault = nullptr;
+    if (!ip) {
+      fault = "Missing ip";
+    } else if (!url) {
+      fault = "Missing url";
+    } else if (url->compare(0, 7, "http://") != 0 && url->compare(0, 8, "https://") != 0) {
+      fault = "Invalid url";
+    }
+    if (fault != nullptr) {
+      KLOG(Fatal) << fault << " field in dispatcher response for service: " << key << " in "
+                  << log_masking::CapForLog(body);
       return FAILED;
     }
-    if (url->compare(0, 7, "http://") != 0 && url->compare(0, 8, "https://") != 0) {
-      KLOG(Fatal) << "Invalid url field in dispatcher response for service: " << key;
-      utils::json::Log(settings);
-      return FAILED;
-    }
-    s.cache[known->second] = RequestInfoDispatcher{DispatcherUrl(*url, *ip), s.counter};
+    parsed.services[known->second] = DispatcherUrl(*url, *ip);
   }
+  const auto ttl = tree.get_optional<std::string>(kTTLField);
+  if (!ttl) {
+    KLOG(Fail) << "Missing ttl field in dispatcher response: " << log_masking::CapForLog(body);
+  } else if (!ParseSeconds(*ttl, &parsed.ttl)) {
+    // Not a count of seconds: like a missing one, the lifetime stays.
+    KLOG(Fail) << "Invalid ttl field in dispatcher response: " << log_masking::CapForLog(body);
+  } else {
+    parsed.has_ttl = true;
+  }
+  *answer = std::move(parsed);
   return SUCCEEDED;
 }
 

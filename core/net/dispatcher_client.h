@@ -2,6 +2,7 @@
 #define KORVO_CORE_NET_DISPATCHER_CLIENT_H_
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -14,9 +15,6 @@
 
 class URLProcessor;
 class URLProcessorFactory;
-namespace utils::json {
-class json_tree;
-}
 
 // Which address serves each function of the maker's cloud, as the dispatcher
 // service answers it. All clients share one cache, one request processor
@@ -71,8 +69,16 @@ class KORVO_EXPORT VTDispatcherClientImpl : public VTDispatcherClient {
     DispatcherUrl url;
     uint64_t counter = 0;
   };
+  // What one answer of the dispatcher says.
+  struct Answer {
+    std::map<ServiceType, DispatcherUrl> services;  // the known ones it names
+    bool has_ttl = false;  // a valid "ttl": the cache lifetime in seconds
+    int64_t ttl = 0;
+  };
   static constexpr int64_t kInitialCacheTimeout = 36000;
   static constexpr uint64_t kUsesPerEntry = 250;
+  // The largest answer read. It names a dozen services in about 1 KB.
+  static constexpr size_t kMaxAnswerBytes = size_t{1} << 20;
 
   VTDispatcherClientImpl() = default;
 
@@ -84,6 +90,12 @@ class KORVO_EXPORT VTDispatcherClientImpl : public VTDispatcherClient {
 
   // The cache step of GetUrl; the caller must be the one thread inside.
   static Result GetUrlFromConfig(ServiceType type, DispatcherUrl* out);
+  // Parses an answer body: SUCCEEDED, or FAILED (logged once) for a body
+  // that is not JSON, lacks "settings" or names a known service without an
+  // "ip" or an http(s) "url"; nothing of a failed answer is to be used. A
+  // missing or invalid "ttl" is logged and leaves |has_ttl| false. Pure:
+  // touches no shared state.
+  static Result ParseAnswer(const std::string& body, Answer* answer);
 
   // Seconds since the epoch; the system clock unless replaced (tests).
   static void SetClockForTesting(std::function<int64_t()> clock);
@@ -98,7 +110,6 @@ class KORVO_EXPORT VTDispatcherClientImpl : public VTDispatcherClient {
   bool Enter();
   void Leave();
   static Result UpdateDispatcherConfig();
-  static Result WriteConfigToCache(const utils::json::json_tree& settings);
   static int64_t Now();
 
   bool stopped_ = false;  // under config_mutex_

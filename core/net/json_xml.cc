@@ -2,21 +2,105 @@
 
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/xml_parser.hpp>
+#include <algorithm>
 #include <exception>
 #include <sstream>
+#include <string_view>
 
 #include "core/infra/logger.h"
+#include "core/net/log_masking.h"
 #include "core/net/streams.h"
 
 namespace utils {
 namespace {
 
 constexpr unsigned int kReadBufferSize = 4096;
-constexpr size_t kLoggedTextLimit = 4096;
 
+// The deepest nesting of objects and arrays, counting past |stop| no
+// further. Brackets inside strings do not count; an escape hides the
+// character after the backslash, as in the parser.
+int JsonDepth(std::string_view text, int stop) {
+  int depth = 0;
+  int deepest = 0;
+  bool in_string = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        in_string = false;
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '{' || c == '[') {
+      deepest = std::max(deepest, ++depth);
+      if (deepest > stop) break;
+    } else if ((c == '}' || c == ']') && depth > 0) {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
+// The deepest nesting of elements, never below what the parser builds:
+// comments, CDATA sections, processing instructions and declarations hold
+// no elements, and a quoted attribute value may hold '>'. Where this scan
+// and the parser disagree the text is malformed and the parser stops there.
+int XmlDepth(std::string_view text, int stop) {
+  const auto past = [text](size_t from, std::string_view end) {
+    const size_t found = text.find(end, std::min(from, text.size()));
+    return found == std::string_view::npos ? text.size() : found + end.size();
+  };
+  int depth = 0;
+  int deepest = 0;
+  size_t i = 0;
+  while ((i = text.find('<', i)) != std::string_view::npos) {
+    const std::string_view tag = text.substr(i);
+    if (tag.substr(0, 4) == "<!--") {
+      i = past(i + 4, "-->");
+    } else if (tag.substr(0, 9) == "<![CDATA[") {
+      i = past(i + 9, "]]>");
+    } else if (tag.substr(0, 2) == "<?") {
+      i = past(i + 2, "?>");
+    } else if (tag.substr(0, 2) == "<!") {
+      i = past(i + 2, ">");
+    } else if (tag.substr(0, 2) == "</") {
+      if (depth > 0) --depth;
+      i = past(i + 2, ">");
+    } else {
+      size_t end = i + 1;
+      char quote = 0;
+      for (; end < text.size(); ++end) {
+        const char c = text[end];
+        if (quote != 0) {
+          if (c == quote) quote = 0;
+        } else if (c == '"' || c == '\'') {
+          quote = c;
+        } else if (c == '>') {
+          break;
+        }
+      }
+      const bool empty_element = end < text.size() && text[end - 1] == '/';
+      if (!empty_element) {
+        deepest = std::max(deepest, ++depth);
+        if (deepest > stop) break;
+      }
+      i = end;
+    }
+  }
+  return deepest;
+}
+
+// Parses |text| into |tree|; on failure says why in |error|.
 template <class Tree, class ParseText>
-bool ParseWith(const std::string& text, Tree* tree, const char* failure, const ParseText& parse) {
+bool ParseWith(const std::string& text, Tree* tree, int (*depth)(std::string_view, int),
+               const ParseText& parse, std::string* error) {
   if (text.empty()) return true;
+  if (depth(text, kMaxNestingDepth) > kMaxNestingDepth) {
+    *error = "nested deeper than " + std::to_string(kMaxNestingDepth) + " levels";
+    return false;
+  }
   try {
     Tree parsed;
     std::istringstream in(text);
@@ -24,26 +108,47 @@ bool ParseWith(const std::string& text, Tree* tree, const char* failure, const P
     *tree = std::move(parsed);
     return true;
   } catch (const std::exception& e) {
-    KLOG(Fail) << failure << '"' << e.what() << '"';
+    *error = e.what();
     return false;
   }
 }
 
-template <class Tree, class ParseFunction>
-bool ReadAndParseWith(InputStream* stream, Tree* tree, std::string* raw, const char* kind,
-                      const ParseFunction& parse) {
+template <class Tree, class ParseText>
+bool ParseAndLog(const std::string& text, Tree* tree, int (*depth)(std::string_view, int),
+                 const char* kind, const ParseText& parse) {
+  std::string error;
+  if (ParseWith(text, tree, depth, parse, &error)) return true;
+  KLOG(Fail) << "Failed parse " << kind << ", e: \"" << error << '"';
+  return false;
+}
+
+template <class Tree, class ParseText>
+bool ReadAndParseWith(InputStream* stream, Tree* tree, std::string* raw, size_t limit,
+                      int (*depth)(std::string_view, int), const char* kind,
+                      const ParseText& parse) {
   std::string text;
-  const InputStream::Result result = stream->ReadAllTo(&text, kReadBufferSize);
+  const InputStream::Result result = stream->ReadAllTo(&text, kReadBufferSize, limit);
   if (raw) *raw = text;
-  if (result == InputStream::kStopped) return false;
+  // ReadAllTo has logged a text over the limit.
+  if (result == InputStream::kStopped || result == InputStream::kTooLarge) return false;
   if (result == InputStream::kFailed) {
     KLOG(Fail) << "Failed to read " << kind << " string from input stream.";
     return false;
   }
-  if (parse(text, tree)) return true;
-  KLOG(Fail) << "Failed to parse " << kind << " from '" << text.substr(0, kLoggedTextLimit)
-             << "'";
+  std::string error;
+  if (ParseWith(text, tree, depth, parse, &error)) return true;
+  KLOG(Fail) << "Failed to parse " << kind << " from '" << log_masking::CapForLog(text)
+             << "', e: \"" << error << '"';
   return false;
+}
+
+void ReadJson(std::istream& in, json::json_tree& tree) {
+  boost::property_tree::read_json(in, static_cast<boost::property_tree::ptree&>(tree));
+}
+
+void ReadXml(std::istream& in, xml::xml_tree& tree) {
+  boost::property_tree::read_xml(in, static_cast<boost::property_tree::ptree&>(tree),
+                                 boost::property_tree::xml_parser::trim_whitespace);
 }
 
 }  // namespace
@@ -51,14 +156,11 @@ bool ReadAndParseWith(InputStream* stream, Tree* tree, std::string* raw, const c
 namespace json {
 
 bool Parse(const std::string& text, json_tree* tree) {
-  return ParseWith(text, tree, "Failed parse json, e: ", [](std::istream& in, json_tree& t) {
-    boost::property_tree::read_json(in, static_cast<boost::property_tree::ptree&>(t));
-  });
+  return ParseAndLog(text, tree, &JsonDepth, "json", &ReadJson);
 }
 
-bool ReadAndParse(InputStream* stream, json_tree* tree, std::string* raw) {
-  return ReadAndParseWith(stream, tree, raw, "json",
-                          [](const std::string& text, json_tree* t) { return Parse(text, t); });
+bool ReadAndParse(InputStream* stream, json_tree* tree, std::string* raw, size_t limit) {
+  return ReadAndParseWith(stream, tree, raw, limit, &JsonDepth, "json", &ReadJson);
 }
 
 std::string ToString(const json_tree& tree, bool pretty) {
@@ -85,15 +187,11 @@ void Log(const json_tree& tree) { KLOG(Info) << ToString(tree, false); }
 namespace xml {
 
 bool Parse(const std::string& text, xml_tree* tree) {
-  return ParseWith(text, tree, "Failed parse xml, e: ", [](std::istream& in, xml_tree& t) {
-    boost::property_tree::read_xml(in, static_cast<boost::property_tree::ptree&>(t),
-                                   boost::property_tree::xml_parser::trim_whitespace);
-  });
+  return ParseAndLog(text, tree, &XmlDepth, "xml", &ReadXml);
 }
 
-bool ReadAndParse(InputStream* stream, xml_tree* tree, std::string* raw) {
-  return ReadAndParseWith(stream, tree, raw, "xml",
-                          [](const std::string& text, xml_tree* t) { return Parse(text, t); });
+bool ReadAndParse(InputStream* stream, xml_tree* tree, std::string* raw, size_t limit) {
+  return ReadAndParseWith(stream, tree, raw, limit, &XmlDepth, "xml", &ReadXml);
 }
 
 std::string ToString(const xml_tree& tree) {

@@ -927,6 +927,9 @@ URLProcessorImpl::PumpEnd URLProcessorImpl::Pump(
     }
     int running = 0;
     if (!PerformOnce(&running)) return PumpEnd::kFailed;
+    // A stop that came during the pass may have ended the transfer through
+    // the progress callback: that end is the stop's, not an answer.
+    if (stop_.load()) continue;
     if (running == 0 && redirect_pending_ && FollowRedirect()) continue;
     if (answered(running)) return PumpEnd::kAnswered;
     if (timer.Pass()) {
@@ -1140,6 +1143,8 @@ URLProcessor::Result URLProcessorImpl::Finish() {
         KLOG(Fatal) << "curl_multi_info_read returned " << static_cast<const void*>(message)
                     << ", msgs_in_queue=" << queued << ".";
         result = NETWORK_FAILED;
+      } else if (message->data.result == CURLE_ABORTED_BY_CALLBACK && stop_.load()) {
+        result = STOPPED;
       } else if (message->data.result != CURLE_OK) {
         const int code = message->data.result;
         KLOG(Info) << "curl_multi_info_read failed with result=" << code << " "

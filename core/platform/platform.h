@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -23,6 +24,17 @@ class KORVO_EXPORT Platform {
   // one. For tests only: set it before other threads use the platform.
   static Platform* SetDefaultForTesting(Platform* platform);
 
+  // Where the per-user master key that seals secrets comes from. kAuto asks
+  // the desktop's Secret Service and falls back to a key file; the other two
+  // use only the one named. A sealed secret records which one sealed it and
+  // is opened only with that one.
+  enum class SecretKeySource { kAuto = 0, kKeyFile = 1, kSecretService = 2 };
+  // A platform of this OS that keeps its key file in |data_home|/korvo
+  // (instead of $XDG_DATA_HOME or ~/.local/share) and takes the key only from
+  // |source|. For tests; the caller owns it.
+  static std::unique_ptr<Platform> NewForTesting(const std::string& data_home,
+                                                 SecretKeySource source);
+
   // The OS's numeric id of the calling thread (the id debuggers show).
   virtual uint64_t CurrentThreadId() = 0;
   virtual int64_t ProcessId() = 0;
@@ -38,6 +50,12 @@ class KORVO_EXPORT Platform {
   // One line of the debugger output channel. Linux has none: the call does
   // nothing there.
   virtual void WriteDebuggerOutput(std::string_view line) = 0;
+
+  // Opens |utf8_path| for writing as std::fopen does with "ab" (|append|) or
+  // "wb", creating the file readable and writable by its owner only; an
+  // existing file is narrowed to that where the OS allows. Null with errno
+  // set on failure.
+  virtual FILE* OpenOwnerOnlyFile(const std::string& utf8_path, bool append) = 0;
 
   // The system's text for an error code of the C library (errno).
   virtual std::string ErrorText(int code) = 0;
@@ -55,6 +73,15 @@ class KORVO_EXPORT Platform {
   // Opens a regular file for binary reading and stores its size (64-bit).
   // On failure stores nullptr and the C library's error code in |*error|.
   virtual std::FILE* OpenForReading(const std::string& path, uint64_t* size, int* error) = 0;
+
+  // Seals |plain| so that only this user can open it again, and only
+  // unaltered: any change to |*sealed| makes UnprotectSecret fail. Both are
+  // safe to call from any thread. On failure they store a description of
+  // what failed in |*error| (never the secret) and leave the output empty.
+  virtual bool ProtectSecret(const std::string& plain, std::string* sealed,
+                             std::string* error) = 0;
+  virtual bool UnprotectSecret(const std::string& sealed, std::string* plain,
+                               std::string* error) = 0;
 };
 
 #endif  // KORVO_CORE_PLATFORM_PLATFORM_H_

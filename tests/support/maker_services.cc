@@ -1,17 +1,30 @@
 #include "tests/support/maker_services.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
 
 #include "core/net/dispatcher_url.h"
 #include "core/net/json_xml.h"
 #include "core/net/url_processor_impl.h"
+#include "tests/support/shared_servers.h"
 
 namespace testing_env {
 
 namespace {
 
 std::vector<std::string> Command() {
-  return {"python3", KORVO_SOURCE_DIR "/tests/support/maker_services.py"};
+  std::vector<std::string> command = {"python3",
+                                      KORVO_SOURCE_DIR "/tests/support/maker_services.py"};
+  // Inside a run, what the services were sent is kept for its secret check.
+  if (!RunDir().empty()) {
+    static std::atomic<int> counter{0};
+    command.push_back("--dump");
+    command.push_back(RunDir() + "/maker/" + std::to_string(getpid()) + "-" +
+                      std::to_string(counter.fetch_add(1)) + ".jsonl");
+  }
+  return command;
 }
 
 std::string Quoted(const std::string& text) {

@@ -2,7 +2,9 @@
 """The maker's own services for tests, on 127.0.0.1: the dispatcher and the
 metrics service, from their wire formats. Records every request it gets and
 answers as the test tells it. Prints "PORT <n>" once listening and serves
-until its standard input closes.
+until its standard input closes. With "--dump FILE", also appends every
+request to the services (path, headers, body) to FILE, a JSON object a line,
+for the secret check at the end of the test run.
 
 Service paths:
   POST /dispatcher        the dispatcher: answers with the configured status
@@ -33,6 +35,7 @@ STATE = {
 }
 REQUESTS = {"dispatcher": [], "metrics": []}
 SHUTDOWN = threading.Event()
+DUMP = {"file": None}
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -62,6 +65,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def _record(self, kind, body=b""):
         with LOCK:
+            if DUMP["file"] is not None:
+                DUMP["file"].write(json.dumps({
+                    "kind": kind, "path": self.path, "headers": str(self.headers),
+                    "body": body.decode("utf-8", "replace")}) + "\n")
+                DUMP["file"].flush()
             REQUESTS[kind].append({
                 "path": self.path,
                 "body": body.decode("utf-8", "replace"),
@@ -127,6 +135,8 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
 
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--dump":
+        DUMP["file"] = open(sys.argv[2], "a", encoding="utf-8")
     server = Server(("127.0.0.1", 0), Handler)
     print("PORT %d" % server.server_address[1], flush=True)
     threading.Thread(target=server.serve_forever, daemon=True).start()

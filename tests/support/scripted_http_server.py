@@ -13,9 +13,15 @@ Paths:
   GET  /stall-headers      silence before any answer
   GET  /reset              headers for 1000 bytes, 100 bytes, then a reset
   GET  /headers            the request's header lines as the body
+  GET  /claims-huge        200 claiming Content-Length 10^12, 5 bytes, then silence
   GET  /interim            "100 Continue" and "102 Processing" header blocks,
                            then 200 with ETag "final-etag" and body "final"
+  GET  /seen/PATH           200 once PATH (with its query) was asked for, else
+                           404: a test knows its request got here
   PUT|POST /echo           201, body "size=<n> md5=<hex>" of the request body
+
+The run shares one of these; give a request that other tests must not
+mistake for theirs a query of its own.
 """
 import hashlib
 import http.server
@@ -32,6 +38,8 @@ def pattern(n):
 
 
 PATTERN = pattern(1 << 20)
+SEEN = set()
+SEEN_LOCK = threading.Lock()
 
 
 def body_of(n):
@@ -65,7 +73,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         parts = self.path.split("?")[0].split("/")
         kind = parts[1] if len(parts) > 1 else ""
-        if kind == "bytes":
+        with SEEN_LOCK:
+            SEEN.add(self.path)
+            seen = kind == "seen" and self.path[len("/seen"):] in SEEN
+        if kind == "seen":
+            self._send(200 if seen else 404, b"yes" if seen else b"no", "text/plain")
+        elif kind == "bytes":
             n = int(parts[2])
             self.send_response(200)
             self.send_header("Content-Type", "application/octet-stream")
@@ -111,6 +124,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             time.sleep(0.2)
             self._send(200, b"final", "text/plain", [("ETag", '"final-etag"')])
+        elif kind == "claims-huge":
+            self.send_response(200)
+            self.send_header("Content-Type", "application/json")
+            self.send_header("Content-Length", "1000000000000")
+            self.end_headers()
+            self.wfile.write(b'{"a":')
+            self.wfile.flush()
+            time.sleep(3600)
         elif kind == "headers":
             self._send(200, str(self.headers).encode(), "text/plain")
         else:

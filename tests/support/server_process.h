@@ -29,12 +29,14 @@ class ServerProcess {
   std::vector<int> ports_;
 };
 
-// The scripted HTTP server of tests/support.
+// The scripted HTTP server of tests/support, for a test that needs one of its
+// own (the run shares one: SharedServer("scripted")).
 inline std::vector<std::string> ScriptedHttpServerCommand() {
   return {"python3", KORVO_SOURCE_DIR "/tests/support/scripted_http_server.py"};
 }
 
-// A real server (nginx, tinyproxy, socks5, socks4) configured in |dir|.
+// A real server (nginx, tinyproxy, socks5, socks4) configured in |dir|, for a
+// program of its own; tests share the run's (SharedServer).
 inline std::vector<std::string> RealServerCommand(const std::string& kind,
                                                   const std::string& dir) {
   return {"python3", KORVO_SOURCE_DIR "/tests/support/real_servers.py", kind, dir};

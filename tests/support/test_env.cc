@@ -1,5 +1,7 @@
 #include "tests/support/test_env.h"
 
+#include <errno.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <QDir>
@@ -10,23 +12,44 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "tests/support/shared_servers.h"
+
 namespace testing_env {
 
 namespace {
 
 std::string CreateHome() {
-  char pattern[] = "/tmp/korvo-test-XXXXXX";
-  const char* dir = mkdtemp(pattern);
-  if (dir == nullptr) throw std::runtime_error("mkdtemp failed");
+  // Inside a run, below its directory, where the last test looks through
+  // every log file; a run by hand gets a folder of its own in /tmp.
+  std::string pattern = RunDir().empty()
+                            ? std::string("/tmp/korvo-test-XXXXXX")
+                            : RunDir() + "/homes/" + program_invocation_short_name + "-XXXXXX";
+  const char* dir = mkdtemp(pattern.data());
+  if (dir == nullptr) throw std::runtime_error("mkdtemp failed for " + pattern);
   return dir;
 }
 
 }  // namespace
 
+std::string RunDir() {
+#ifdef KORVO_BINARY_DIR
+  static const std::string dir = [] {
+    const std::string run = KORVO_BINARY_DIR "/test-run";
+    struct stat info = {};
+    return stat((run + "/run.json").c_str(), &info) == 0 ? run : std::string();
+  }();
+  return dir;
+#else
+  return std::string();  // a program of its own (the benchmarks)
+#endif
+}
+
 const std::string& TempHome() {
   static const std::string home = CreateHome();
   return home;
 }
+
+bool TempHomeOutlivesTheProcess() { return !RunDir().empty(); }
 
 std::string MakeTempDir(const std::string& prefix) {
   static std::atomic<int> counter{0};

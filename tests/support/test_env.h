@@ -5,8 +5,11 @@
 
 namespace testing_env {
 
-// The temporary home the whole test run writes under; removed at exit.
+// The temporary home the whole test process writes under: below the run
+// directory inside a ctest run (kept for the log check at the end of the
+// run), else in /tmp and removed at exit.
 const std::string& TempHome();
+bool TempHomeOutlivesTheProcess();
 
 // A fresh directory under the temporary home.
 std::string MakeTempDir(const std::string& prefix);

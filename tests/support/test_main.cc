@@ -24,6 +24,8 @@ int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("korvo_test"));
   testing::InitGoogleTest(&argc, argv);
   const int status = RUN_ALL_TESTS();
-  QDir(QString::fromStdString(home)).removeRecursively();
+  if (!testing_env::TempHomeOutlivesTheProcess()) {
+    QDir(QString::fromStdString(home)).removeRecursively();
+  }
   return status;
 }

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/server_process.h"
+#include "tests/support/log_files.h"
+#include "tests/support/shared_servers.h"
 #include "tests/support/test_env.h"
 #include "tests/tools/korvo_run.h"
 
@@ -21,7 +22,8 @@ using testing_env::Korvo;
 using testing_env::KorvoRun;
 using testing_env::MakeTempDir;
 using testing_env::ReadFile;
-using testing_env::ServerProcess;
+using testing_env::SharedServer;
+using testing_env::SharedServerInfo;
 using testing_env::WriteFile;
 
 std::vector<std::string> ListDir(const std::string& dir) {
@@ -36,18 +38,30 @@ std::vector<std::string> ListDir(const std::string& dir) {
   return names;
 }
 
+// The text of every log file below |dir|, decompressed.
+std::string LogsBelow(const std::string& dir) {
+  std::string text;
+  for (const std::string& name : ListDir(dir)) {
+    const std::string path = dir + "/" + name;
+    struct stat info = {};
+    if (lstat(path.c_str(), &info) != 0) continue;
+    if (S_ISDIR(info.st_mode)) {
+      text += LogsBelow(path);
+    } else if (name.size() > 4 && name.substr(name.size() - 4) == ".log") {
+      text += testing_env::DecodeLogFileWithBzip2Tool(path);
+    }
+  }
+  return text;
+}
+
 class KorvoHttpTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new std::string(MakeTempDir("korvo-http-nginx"));
-    nginx_ = new ServerProcess(testing_env::RealServerCommand("nginx", *dir_));
-  }
-  static void TearDownTestSuite() {
-    delete nginx_;
-    nginx_ = nullptr;
+    nginx_ = &SharedServer("nginx");
+    dir_ = &nginx_->dir;
   }
   void SetUp() override {
-    ASSERT_TRUE(nginx_ != nullptr && nginx_->ok()) << "nginx did not start";
+    ASSERT_TRUE(nginx_->ok()) << nginx_->error;
     home_ = MakeTempDir("korvo-http-home");
     unsetenv("http_proxy");
     unsetenv("https_proxy");
@@ -63,13 +77,13 @@ class KorvoHttpTest : public ::testing::Test {
   static std::string Www() { return *dir_ + "/www"; }
   KorvoRun Run(const std::string& args) { return Korvo(home_, "http " + args); }
 
-  static std::string* dir_;
-  static ServerProcess* nginx_;
+  static const std::string* dir_;
+  static const SharedServerInfo* nginx_;
   std::string home_;
 };
 
-std::string* KorvoHttpTest::dir_ = nullptr;
-ServerProcess* KorvoHttpTest::nginx_ = nullptr;
+const std::string* KorvoHttpTest::dir_ = nullptr;
+const SharedServerInfo* KorvoHttpTest::nginx_ = nullptr;
 
 TEST_F(KorvoHttpTest, GetsBodiesAndRangesIntoFilesOrStandardOutput) {
   const std::string small = ReadFile(Www() + "/files/small.bin");
@@ -123,6 +137,18 @@ TEST_F(KorvoHttpTest, GetsBodiesAndRangesIntoFilesOrStandardOutput) {
   EXPECT_EQ("HTTP 403 FORBIDDEN\n", run.err);
 }
 
+TEST_F(KorvoHttpTest, RedirectsBetweenPlainAndTlsShowInTheAccessLog) {
+  const std::string small = ReadFile(Www() + "/files/small.bin");
+  const std::string tag = "?tool-redirect-" + std::to_string(getpid());
+  KorvoRun run = Run("get " + Http("/redirect-to-tls" + tag) + " --ca-file '" + nginx_->ca + "'");
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ(small, run.out);
+  const std::vector<std::string> lines = testing_env::NginxAccessLogLines("/redirect-to-tls" + tag);
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_EQ(0u, lines[0].find(std::to_string(nginx_->port(0)) + " \"GET /redirect-to-tls" + tag));
+  EXPECT_NE(std::string::npos, lines[0].find(" 302 authorization=\"-\" x_korvo_auth=\"-\""));
+}
+
 TEST_F(KorvoHttpTest, PutsAFile) {
   std::string body(3 * 1000 * 1000 + 7, '\0');
   for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 31 + i / 4093);
@@ -148,11 +174,11 @@ TEST_F(KorvoHttpTest, TrustsTheGivenRootOrNothingWhenInsecure) {
   KorvoRun run = Run("get " + Https(1, "/files/small.bin"));
   EXPECT_EQ(1, run.status);
   EXPECT_EQ("HTTP 0 SSL_FAILED\n", run.err);
-  run = Run("get " + Https(1, "/files/small.bin") + " --ca-file '" + *dir_ + "/ca.pem'");
+  run = Run("get " + Https(1, "/files/small.bin") + " --ca-file '" + nginx_->ca + "'");
   EXPECT_EQ(0, run.status) << run.err;
   EXPECT_EQ(small, run.out);
   // Another CA's certificate is refused even with the test CA trusted...
-  run = Run("get " + Https(2, "/files/small.bin") + " --ca-file '" + *dir_ + "/ca.pem'");
+  run = Run("get " + Https(2, "/files/small.bin") + " --ca-file '" + nginx_->ca + "'");
   EXPECT_EQ(1, run.status);
   EXPECT_EQ("HTTP 0 SSL_FAILED\n", run.err);
   // ...and accepted without verification.
@@ -166,55 +192,73 @@ TEST_F(KorvoHttpTest, TrustsTheGivenRootOrNothingWhenInsecure) {
 }
 
 TEST_F(KorvoHttpTest, ProxyModes) {
-  const std::string dir = MakeTempDir("korvo-http-tinyproxy");
-  ServerProcess proxy(testing_env::RealServerCommand("tinyproxy", dir));
-  ASSERT_TRUE(proxy.ok());
-  const std::string log = dir + "/tinyproxy.log";
+  const SharedServerInfo& proxy = SharedServer("tinyproxy");
+  ASSERT_TRUE(proxy.ok()) << proxy.error;
+  const std::string log = proxy.dir + "/tinyproxy.log";
   const std::string address = "127.0.0.1:" + std::to_string(proxy.port());
 
-  KorvoRun run = Run("get " + Http("/files/small.bin?manual") +
+  KorvoRun run = Run("get " + Http("/files/small.bin?tool-manual") +
                      " --proxy-mode manual --proxy-type http --proxy " + address +
-                     " --proxy-user korvo --proxy-password proxy-secret");
+                     " --proxy-user korvo --proxy-password KVSECRET-proxy");
   EXPECT_EQ(0, run.status) << run.err;
   EXPECT_EQ(1024u, run.out.size());
-  EXPECT_NE(std::string::npos, ReadFile(log).find("/files/small.bin?manual"));
+  EXPECT_NE(std::string::npos, ReadFile(log).find("/files/small.bin?tool-manual"));
   // The password never shows in what the program prints.
-  EXPECT_EQ(std::string::npos, run.err.find("proxy-secret"));
+  EXPECT_EQ(std::string::npos, run.err.find(testing_env::kSecretMarker));
 
   run = Run("get " + Http("/files/small.bin") + " --proxy-mode manual --proxy " + address +
             " --proxy-user korvo --proxy-password wrong");
   EXPECT_EQ(1, run.status);
 
   // The system proxy is the environment's; "none" ignores it.
-  setenv("http_proxy", ("http://korvo:proxy-secret@" + address).c_str(), 1);
-  run = Run("get " + Http("/files/small.bin?none") + " --proxy-mode none");
+  setenv("http_proxy", ("http://korvo:KVSECRET-proxy@" + address).c_str(), 1);
+  run = Run("get " + Http("/files/small.bin?tool-none") + " --proxy-mode none");
   EXPECT_EQ(0, run.status) << run.err;
-  EXPECT_EQ(std::string::npos, ReadFile(log).find("?none"));
-  run = Run("get " + Http("/files/small.bin?system") + " --proxy-mode system");
+  EXPECT_EQ(std::string::npos, ReadFile(log).find("?tool-none"));
+  run = Run("get " + Http("/files/small.bin?tool-system") + " --proxy-mode system");
   EXPECT_EQ(0, run.status) << run.err;
-  EXPECT_NE(std::string::npos, ReadFile(log).find("/files/small.bin?system"));
+  EXPECT_NE(std::string::npos, ReadFile(log).find("/files/small.bin?tool-system"));
+  EXPECT_EQ(std::string::npos, run.err.find(testing_env::kSecretMarker));
   unsetenv("http_proxy");
+
+  // The program's own log names the system proxy, without its credentials
+  // (given on the command line or in the environment).
+  const std::string program_log = LogsBelow(home_);
+  EXPECT_NE(std::string::npos, program_log.find("Using system proxy"));
+  const size_t secret = program_log.find(testing_env::kSecretMarker);
+  EXPECT_EQ(std::string::npos, secret)
+      << "the proxy password is in the log of the program, below " << home_ << ": \""
+      << program_log.substr(program_log.rfind('\n', secret) + 1,
+                            secret - program_log.rfind('\n', secret) - 1)
+      << "<secret>...\"";
 }
 
 TEST_F(KorvoHttpTest, StallsTimeOutAndSignalsStop) {
-  ServerProcess scripted(testing_env::ScriptedHttpServerCommand());
-  ASSERT_TRUE(scripted.ok());
+  const SharedServerInfo& scripted = SharedServer("scripted");
+  ASSERT_TRUE(scripted.ok()) << scripted.error;
   KorvoRun run = Run("get '" + scripted.Url("/stall") + "' --timeout 2");
   EXPECT_EQ(1, run.status);
   EXPECT_EQ("HTTP 0 NETWORK_FAILED\n", run.err);
   EXPECT_EQ(10u, run.out.size());
 
   // SIGINT stops the exchange within one wait; the program then reports it.
+  // The signal goes once the server has the request: the handler is in place
+  // by then (a signal before it is lost: a background job of sh starts with
+  // SIGINT ignored), and the exchange waits for an answer rather than being
+  // set up. Again until the program ends; killed, and so failing, when it
+  // never does.
+  const std::string path = "/stall-headers?signal-" + std::to_string(getpid()) + "-" +
+                           std::to_string(reinterpret_cast<uintptr_t>(this));
   const std::string err = home_ + "/signal.txt";
   std::string output;
   const int status = testing_env::RunCommand(
       "HOME='" + home_ + "' '" KORVO_BINARY_DIR "/tools/korvo' http get '" +
-          scripted.Url("/stall-headers") + "' --timeout 600 2>'" + err +
-          "' & pid=$!; sleep 0.5; "
-          // Again until it ends: a signal before the handler is in place is
-          // lost (a background job of sh starts with SIGINT ignored).
-          "for i in $(seq 100); do [ -s '" + err + "' ] && break; kill -INT $pid; sleep 0.2; "
-          "done; "
+          scripted.Url(path) + "' --timeout 600 2>'" + err + "' & pid=$!; "
+          "for i in $(seq 600); do curl -sf '" + scripted.Url("/seen" + path) +
+          "' >/dev/null && break; kill -0 $pid 2>/dev/null || break; sleep 0.1; done; "
+          "for i in $(seq 300); do kill -0 $pid 2>/dev/null || break; kill -INT $pid; "
+          "sleep 0.2; done; "
+          "kill -KILL $pid 2>/dev/null; "
           "wait $pid",
       &output);
   EXPECT_EQ(1, status);

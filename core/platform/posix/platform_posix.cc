@@ -1,3 +1,5 @@
+#include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -8,8 +10,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <mutex>
 
 #include "core/platform/platform.h"
+#include "core/platform/posix/secret_sealer.h"
 
 namespace {
 
@@ -26,6 +31,9 @@ std::string TruncateThreadName(const std::string& name) {
 
 class PosixPlatform final : public Platform {
  public:
+  PosixPlatform(const std::string& data_home, SecretKeySource source)
+      : data_home_(data_home), source_(source) {}
+
   uint64_t CurrentThreadId() override {
     return static_cast<uint64_t>(syscall(SYS_gettid));
   }
@@ -50,6 +58,23 @@ class PosixPlatform final : public Platform {
   }
 
   void WriteDebuggerOutput(std::string_view) override {}
+
+  FILE* OpenOwnerOnlyFile(const std::string& utf8_path, bool append) override {
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+    const int fd = ::open(utf8_path.c_str(), flags, S_IRUSR | S_IWUSR);
+    if (fd < 0) return nullptr;
+    // The mode of open() is for new files only, and the umask narrows it
+    // further at most; a file of an older version may still be wider. A
+    // file of another user stays as it is.
+    (void)::fchmod(fd, S_IRUSR | S_IWUSR);
+    FILE* file = ::fdopen(fd, append ? "ab" : "wb");
+    if (file == nullptr) {
+      const int error = errno;
+      ::close(fd);
+      errno = error;
+    }
+    return file;
+  }
 
   bool GetSystemCaBundle(std::string* pem) override {
     // Debian and its kin, then the Red Hat family.
@@ -109,8 +134,35 @@ class PosixPlatform final : public Platform {
     const char* text = strerror_r(code, buffer, sizeof(buffer));
     return text != nullptr ? std::string(text) : std::string();
   }
+
+  bool ProtectSecret(const std::string& plain, std::string* sealed,
+                     std::string* error) override {
+    return Sealer()->Seal(plain, sealed, error);
+  }
+
+  bool UnprotectSecret(const std::string& sealed, std::string* plain,
+                       std::string* error) override {
+    return Sealer()->Open(sealed, plain, error);
+  }
+
+ private:
+  // Made on first use, so that the key's location follows the environment
+  // the program set up before its first secret rather than at load time.
+  SecretSealer* Sealer() {
+    std::call_once(sealer_once_, [this] {
+      sealer_ = std::make_unique<SecretSealer>(data_home_, source_);
+    });
+    return sealer_.get();
+  }
+
+  const std::string data_home_;
+  const SecretKeySource source_;
+  std::once_flag sealer_once_;
+  std::unique_ptr<SecretSealer> sealer_;
 };
 
 }  // namespace
 
-Platform* NewPosixPlatform() { return new PosixPlatform(); }
+Platform* NewPosixPlatform(const std::string& data_home, Platform::SecretKeySource source) {
+  return new PosixPlatform(data_home, source);
+}

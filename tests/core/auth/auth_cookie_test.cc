@@ -56,6 +56,14 @@ QByteArray Bytes(const std::string& text) {
 
 std::string BytesOf(const QVariant& value) { return value.toByteArray().toStdString(); }
 
+// |stored| is |plain| as Token protects it: it reads back, and shows
+// nothing of the plain text.
+void ExpectProtected(const std::string& plain, const std::string& stored) {
+  EXPECT_EQ(plain, Token::Decrypt(stored, kKey));
+  EXPECT_EQ(std::string::npos, stored.find(plain));
+  EXPECT_EQ(std::string::npos, stored.find("KVSECRET"));
+}
+
 TEST(AuthCookieTest, BearerHeader) {
   EXPECT_EQ("", AuthCookieHelperOAuth::BearerTokenHttpHeader(""));
   EXPECT_EQ("Authorization: Bearer abc", AuthCookieHelperOAuth::BearerTokenHttpHeader("abc"));
@@ -84,7 +92,7 @@ TEST(AuthCookieTest, OneTokenStatesAndPersistedForm) {
 
   const QVariant stored = cookie.Serialize(kKey);
   ASSERT_EQ(QMetaType::QByteArray, stored.userType());
-  EXPECT_EQ(Token::Encrypt("KVSECRET-one-token", kKey), BytesOf(stored));
+  ExpectProtected("KVSECRET-one-token", BytesOf(stored));
   EXPECT_EQ(std::string::npos, BytesOf(stored).find("KVSECRET"));
   ServiceOneToken loaded(stored, kKey, CloudServiceId::kYandex);
   EXPECT_EQ("KVSECRET-one-token", loaded.GetAccessToken());
@@ -131,7 +139,7 @@ TEST(AuthCookieTest, RefreshTokenKeepsOnlyTheRefreshToken) {
   const QVariant stored = cookie.Serialize(kKey);
   const QVariantMap map = stored.toMap();
   ASSERT_EQ(1, map.size());
-  EXPECT_EQ(Token::Encrypt("KVSECRET-refresh", kKey), BytesOf(map.value("t_refresh")));
+  ExpectProtected("KVSECRET-refresh", BytesOf(map.value("t_refresh")));
   ServiceRefresh loaded(stored, kKey, CloudServiceId::kVeltra);
   EXPECT_FALSE(loaded.HasAccess());
   EXPECT_TRUE(loaded.IsAuthorized());
@@ -170,7 +178,7 @@ TEST(AuthCookieTest, S3PersistedForm) {
 
   const QVariantMap map = cookie.Serialize(kKey).toMap();
   ASSERT_EQ(5, map.size());
-  EXPECT_EQ(Token::Encrypt("KVSECRET-s3", kKey), BytesOf(map.value("secret")));
+  ExpectProtected("KVSECRET-s3", BytesOf(map.value("secret")));
   EXPECT_EQ(QMetaType::QByteArray, map.value("bucket").userType());
   EXPECT_EQ("bucket-1", BytesOf(map.value("bucket")));
   EXPECT_EQ("AKID", BytesOf(map.value("access")));
@@ -244,7 +252,7 @@ TEST(AuthCookieTest, WebDAVBasicHeaderAndPersistedForm) {
     ASSERT_EQ(3, map.size());
     EXPECT_EQ(QMetaType::QString, map.value("login").userType());
     EXPECT_EQ(QString::fromUtf8(c.login), map.value("login").toString());
-    EXPECT_EQ(Token::Encrypt(c.header, kKey), BytesOf(map.value("pwd")));
+    ExpectProtected(c.header, BytesOf(map.value("pwd")));
     EXPECT_EQ(QString("https://dav.example/"), map.value("srv").toString());
 
     AuthCookieWebDAVBase loaded(CloudServiceId::kWebDAV, map, kKey);

@@ -1,6 +1,8 @@
 #include "core/infra/log_file_writer.h"
 
+#include <bzlib.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDate>
@@ -8,6 +10,7 @@
 #include <QString>
 #include <random>
 
+#include "core/infra/log_file_reader.h"
 #include "tests/support/log_files.h"
 #include "tests/support/test_env.h"
 
@@ -107,11 +110,86 @@ TEST(LogFileWriterTest, UnusableDirectoryLosesOnlyThatChunk) {
   testing_env::WriteFile(base + "/blocker", "a file where the folder should be");
   std::string dir = base + "/blocker/logs";
   LogFileWriter writer({[&dir] { return QString::fromStdString(dir); }, false});
-  writer.WriteChunk("lost\n", true);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(writer.WriteChunk("lost\n", true));
+  EXPECT_NE(std::string::npos,
+            testing::internal::GetCapturedStderr().find("Log writer: cannot create the folder"));
   EXPECT_FALSE(writer.stopped());
   dir = base + "/logs";
-  writer.WriteChunk("kept\n", false);
+  EXPECT_TRUE(writer.WriteChunk("kept\n", false));
   EXPECT_EQ("kept\n", DecodeLogFileWithBzip2Tool(Today(dir)));
+}
+
+TEST(LogFileWriterTest, AFileThatCannotBeOpenedIsReportedOnce) {
+  const std::string dir = MakeTempDir("writer");
+  QDir().mkpath(QString::fromStdString(Today(dir)));  // A folder where the file goes.
+  LogFileWriter writer(InDir(dir, false));
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(writer.WriteChunk("lost\n", false));
+  const std::string report = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(0u, report.find("Log writer: cannot open \"" + Today(dir) + "\": ")) << report;
+  EXPECT_EQ(report.size() - 1, report.find('\n')) << report;
+}
+
+TEST(LogFileWriterTest, LogFilesAreOwnerOnlyWhateverTheUmask) {
+  const std::string dir = MakeTempDir("writer");
+  const mode_t previous = umask(0);
+  LogFileWriter writer(InDir(dir, false));
+  EXPECT_TRUE(writer.WriteChunk("private\n", false));
+  umask(previous);
+  struct stat info = {};
+  ASSERT_EQ(0, stat(Today(dir).c_str(), &info));
+  EXPECT_EQ(0600u, info.st_mode & 0777);
+  // A file of an older version is narrowed on the next record.
+  ASSERT_EQ(0, chmod(Today(dir).c_str(), 0644));
+  EXPECT_TRUE(writer.WriteChunk("more\n", false));
+  ASSERT_EQ(0, stat(Today(dir).c_str(), &info));
+  EXPECT_EQ(0600u, info.st_mode & 0777);
+  EXPECT_EQ("private\nmore\n", DecodeLogFileWithBzip2Tool(Today(dir)));
+}
+
+std::string Bzip2(const std::string& text) {
+  std::string out(text.size() + text.size() / 100 + 600, '\0');
+  unsigned int size = static_cast<unsigned int>(out.size());
+  EXPECT_EQ(BZ_OK, BZ2_bzBuffToBuffCompress(out.data(), &size, const_cast<char*>(text.data()),
+                                            static_cast<unsigned int>(text.size()), 9, 0, 30));
+  out.resize(size);
+  return out;
+}
+
+TEST(LogFileReaderTest, ARecordOverTheLimitIsDamagedAndTheNextIsRead) {
+  const std::string marker(LogFileWriter::kRecordMarker, LogFileWriter::kRecordMarkerSize);
+  constexpr size_t kLimit = 1 << 20;
+  const std::string bomb = Bzip2(std::string(8 * kLimit, 'z'));
+  ASSERT_LT(bomb.size(), 1000u);  // what makes it a bomb
+  struct Case {
+    std::string file;
+    std::string text;
+    size_t damaged;
+  } const kCases[] = {
+      {marker + Bzip2("a\n") + marker + bomb + marker + Bzip2("b\n"), "a\nb\n", 1},
+      {marker + bomb + marker + bomb, "", 2},
+      {marker + Bzip2(std::string(kLimit, 'x')), std::string(kLimit, 'x'), 0},
+      {marker + Bzip2(std::string(kLimit + 1, 'x')), "", 1},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.file.size());
+    std::string text;
+    std::vector<DamagedLogRecord> damaged;
+    EXPECT_EQ(c.damaged == 0, ReadLogFile(c.file, &text, &damaged, kLimit));
+    EXPECT_TRUE(text == c.text);
+    ASSERT_EQ(c.damaged, damaged.size());
+    for (const DamagedLogRecord& record : damaged) {
+      EXPECT_EQ("record text over 1048576 bytes", record.reason);
+    }
+  }
+  // The default limit takes a record of the largest chunk the logger hands
+  // over with room to spare.
+  std::string text;
+  std::vector<DamagedLogRecord> damaged;
+  const std::string chunk(3 << 20, 'y');
+  EXPECT_TRUE(ReadLogFile(marker + Bzip2(chunk), &text, &damaged));
+  EXPECT_TRUE(text == chunk);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "core/infra/logger.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <iomanip>
@@ -232,6 +233,39 @@ TEST(LoggerTest, ConcurrentStatementsStayWholeAndInOrder) {
   }
   EXPECT_EQ(2 * kLines, lines);
   EXPECT_EQ(2u * kLines / 100, logger.state.BufferedMetricsForTesting().size());
+}
+
+TEST(LoggerTest, BufferedMetricsKeepTheNewestDistinctTexts) {
+  TestLogger logger(false);
+  constexpr size_t kMax = LoggerState::kMaxBufferedMetrics;
+  for (size_t i = 0; i < kMax + 5; ++i) {
+    logger.state.Write(LoggerWrapper::Fail, "failed on item " + std::to_string(i), "\n");
+  }
+  // A text already buffered only counts up; it pushes nothing out.
+  logger.state.Write(LoggerWrapper::Fail, "failed on item " + std::to_string(kMax + 4), "\n");
+  const auto metrics = logger.state.BufferedMetricsForTesting();
+  EXPECT_EQ(kMax, metrics.size());
+  EXPECT_EQ(5u, logger.state.DroppedMetricsForTesting());
+  EXPECT_EQ(0u, metrics.count({"fail_error", "failed_on_item_4"}));
+  EXPECT_EQ(1u, metrics.count({"fail_error", "failed_on_item_5"}));
+  EXPECT_EQ(2, metrics.at({"fail_error", "failed_on_item_" + std::to_string(kMax + 4)}));
+}
+
+TEST(LoggerTest, PlainLogFileIsOwnerOnly) {
+  const mode_t previous = umask(0);
+  TestLogger logger(false);
+  const std::string path = logger.dir + "/plain.txt";
+  testing_env::WriteFile(path, "older\n");
+  ASSERT_EQ(0, chmod(path.c_str(), 0666));
+  logger.KeepPlainCopy();
+  const std::string saved = logger.dir + "/saved.txt";
+  EXPECT_TRUE(LoggerWrapper::SaveCurrentLogToFile(saved).value());
+  umask(previous);
+  for (const std::string& file : {path, saved}) {
+    struct stat info = {};
+    ASSERT_EQ(0, stat(file.c_str(), &info)) << file;
+    EXPECT_EQ(0600u, info.st_mode & 0777) << file;
+  }
 }
 
 TEST(LoggerTest, MetricTextNormalisation) {

@@ -14,10 +14,12 @@
 #include "core/metrics/tally_logger_impl.h"
 #include "core/net/url_processor_impl.h"
 #include "tests/support/engine_setup.h"
+#include "tests/support/log_watch.h"
 #include "tests/support/maker_services.h"
 
 namespace {
 
+using testing_env::LogWatch;
 using testing_env::MakerServices;
 
 constexpr char kBase[] = "https://metrics.test/update?p=cloud&t=cloud_o_windows_drive";
@@ -208,6 +210,19 @@ TEST_F(MetricsTest, AFactoryWideStopDoesNotEndTheSender) {
   EXPECT_TRUE(requestor.WaitEmptyQueue(20000));
   requestor.Close();
   EXPECT_EQ(1u, services_.Requests("metrics").size());
+}
+
+TEST_F(MetricsTest, ASenderThreadThatCannotStartFailsTheOpen) {
+  LogWatch watch;
+  Requestor requestor;
+  Requestor::FailNextThreadStartForTesting();
+  EXPECT_FALSE(requestor.Open(factory_, Requestor::kGetUrl));
+  EXPECT_EQ(1u, watch.fails()) << watch.Text();
+  EXPECT_TRUE(watch.Contains("Requestor cannot start its sender thread: "));
+  requestor.Close();  // Nothing to join.
+  // The next sender starts as usual.
+  TallyLoggerImpl impl(services_.Url(""));
+  EXPECT_TRUE(impl.Open(factory_, "drive"));
 }
 
 TEST_F(MetricsTest, PostBodies) {

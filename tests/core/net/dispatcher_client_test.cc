@@ -141,7 +141,7 @@ TEST_F(DispatcherClientTest, BadAnswersAreMappedAndNeverCached) {
     const char* log;
   } const kCases[] = {
       {200, "not json", VTDispatcherClient::FAILED,
-       "Failed body parsing in dispatcher config response."},
+       "Failed parse json, e: \""},
       {200, "", VTDispatcherClient::FAILED, "Missing settings field in dispatcher response: "},
       {200, R"({"ttl": 5})", VTDispatcherClient::FAILED,
        "Missing settings field in dispatcher response: "},

@@ -21,6 +21,7 @@
 #include "tests/support/log_watch.h"
 #include "tests/support/read_all.h"
 #include "tests/support/server_process.h"
+#include "tests/support/shared_servers.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ class RequestEngineTest : public ::testing::Test {
     ASSERT_TRUE(testing_env::OpenEngineWithoutProxy());
   }
 
-  void SetUp() override { ASSERT_TRUE(server_.ok()); }
+  void SetUp() override { ASSERT_TRUE(server_.ok()) << server_.error; }
 
   std::shared_ptr<URLProcessor> NewProcessor(int timeout = 30) {
     auto processor = factory_.CreateUrlProcessor(false);
@@ -53,7 +54,7 @@ class RequestEngineTest : public ::testing::Test {
     return DispatcherUrl::FromString(server_.Url(path));
   }
 
-  ServerProcess server_{testing_env::ScriptedHttpServerCommand()};
+  const testing_env::SharedServerInfo& server_ = testing_env::SharedServer("scripted");
   URLProcessorFactoryImpl factory_{"korvo-test", "client"};
 };
 
@@ -241,7 +242,7 @@ TEST_F(RequestEngineTest, InterimHeaderBlocksAreNotTheAnswer) {
 
 class BearerAuth : public AuthInfoProvider {
  public:
-  std::string HttpHeader() const override { return "Authorization: Bearer s3cr3t-t0ken"; }
+  std::string HttpHeader() const override { return "Authorization: Bearer KVSECRET-t0ken"; }
   std::string UrlParams(const std::string& client_id) const override {
     return "client=" + client_id;
   }
@@ -254,19 +255,19 @@ TEST_F(RequestEngineTest, TracesMaskSecretsAndUrlsHideTokens) {
   processor->SetAuthInfo(std::make_shared<BearerAuth>());
   processor->EnableHideTokenFromLogs();
   LogWatch watch;
-  processor->Get(Url("/headers?access_token=abc"), true, true, URLProcessor::Range(), false,
-                 {"Cookie: session=c00kie"});
+  processor->Get(Url("/headers?access_token=KVSECRET-abc"), true, true, URLProcessor::Range(), false,
+                 {"Cookie: session=KVSECRET-c00kie"});
   std::string body;
   ReadAll(processor.get(), &body);
   EXPECT_EQ(URLProcessor::SUCCEEDED, processor->Finish());
   // The server saw the secrets...
-  EXPECT_NE(std::string::npos, body.find("Bearer s3cr3t-t0ken"));
-  EXPECT_NE(std::string::npos, body.find("session=c00kie"));
+  EXPECT_NE(std::string::npos, body.find("Bearer KVSECRET-t0ken"));
+  EXPECT_NE(std::string::npos, body.find("session=KVSECRET-c00kie"));
   // ...the log did not.
   const std::string log = watch.Text();
-  EXPECT_EQ(std::string::npos, log.find("s3cr3t-t0ken"));
-  EXPECT_EQ(std::string::npos, log.find("c00kie"));
-  EXPECT_EQ(std::string::npos, log.find("access_token=abc"));
+  EXPECT_EQ(std::string::npos, log.find("KVSECRET-t0ken"));
+  EXPECT_EQ(std::string::npos, log.find("KVSECRET-c00kie"));
+  EXPECT_EQ(std::string::npos, log.find("access_token=KVSECRET-abc"));
   EXPECT_NE(std::string::npos, log.find("Authorization: <masked>"));
   EXPECT_NE(std::string::npos, log.find("/headers?<hidden get parameters>"));
   EXPECT_EQ(impl->FilterOutTokensFromURL("https://h/token/x"), "https://h/token/x");

@@ -31,8 +31,11 @@ class FakeStream : public InputStream {
     return kData;
   }
   int64_t InputLength() const override {
+    if (claimed_ >= 0) return claimed_;
     return announce_ ? static_cast<int64_t>(body_.size()) : -1;
   }
+  // The length announced from now on, whatever the body.
+  void Claim(int64_t length) { claimed_ = length; }
   void Start() override {}
   void Stop() override {}
 
@@ -45,6 +48,7 @@ class FakeStream : public InputStream {
   Result last_;
   size_t offset_ = 0;
   int reads_ = 0;
+  int64_t claimed_ = -1;
 };
 
 TEST(RequestInterfaceTest, StatusCodesAndRanges) {
@@ -64,15 +68,157 @@ TEST(RequestInterfaceTest, StatusCodesAndRanges) {
   EXPECT_TRUE(URLProcessor::IsNetworkError(URLProcessor::SSL_FAILED));
   EXPECT_FALSE(URLProcessor::IsNetworkError(URLProcessor::OTHER_FAILED));
 
-  const std::string headers = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-99/100\r\n";
-  EXPECT_TRUE(URLProcessor::CheckRangeInResponseHeaders(headers, 100, 0, boost::none));
-  EXPECT_TRUE(URLProcessor::CheckRangeInResponseHeaders(headers, 100, 0, 99));
-  EXPECT_FALSE(URLProcessor::CheckRangeInResponseHeaders(headers, 100, 5, boost::none));
-  EXPECT_FALSE(URLProcessor::CheckRangeInResponseHeaders("HTTP/1.1 200 OK\r\n", 100, 0, 99));
-
   std::ostringstream out;
   out << URLProcessor::SSL_FAILED << " " << static_cast<url_processor::Result>(13);
   EXPECT_EQ("SSL_FAILED UNKNOWN", out.str());
+}
+
+TEST(RequestInterfaceTest, ContentRangeMustNameExactlyTheNumbers) {
+  const boost::optional<uint64_t> kAny;
+  struct Case {
+    const char* value;  // of Content-Range; null for no such header
+    uint64_t total;
+    boost::optional<uint64_t> begin, end;
+    bool expected;
+  } const kCases[] = {
+      {"bytes 0-99/100", 100, 0, kAny, true},
+      {"bytes 0-99/100", 100, 0, 99, true},
+      {"bytes 0-99/100", 100, kAny, kAny, true},
+      {"bytes 0-99/100", 100, 5, kAny, false},
+      {nullptr, 100, 0, 99, false},
+      // Numbers that only occur inside others.
+      {"bytes 10-20/1000", 100, kAny, kAny, false},
+      {"bytes 10-20/1000", 1000, 1, 2, false},
+      {"bytes 110-120/1000", 1000, 10, 20, false},
+      {"bytes 10-20/1000", 1000, 10, 20, true},
+      {"BYTES  10-20/1000", 1000, 10, 20, true},
+      // Not a valid range of that total.
+      {"bytes 20-10/1000", 1000, 20, 10, false},
+      {"bytes 10-1000/1000", 1000, 10, 1000, false},
+      {"bytes 10-20/1000 ", 1000, 10, 20, true},  // header values are trimmed
+      {"bytes 10-20/1000x", 1000, 10, 20, false},
+      {"bytes -10-20/1000", 1000, 10, 20, false},
+      {"bytes +10-20/1000", 1000, 10, 20, false},
+      {"bytes 10 - 20/1000", 1000, 10, 20, false},
+      {"items 10-20/1000", 1000, 10, 20, false},
+      {"bytes10-20/1000", 1000, 10, 20, false},
+      {"bytes 0-0/18446744073709551616", 0, 0, 0, false},  // overflows
+      {"bytes 0-18446744073709551614/18446744073709551615", 18446744073709551615u, 0,
+       18446744073709551614u, true},
+      // An unknown total confirms none; "*/T" names a total and no range.
+      {"bytes 0-99/*", 100, 0, 99, false},
+      {"bytes */100", 100, kAny, kAny, true},
+      {"bytes */100", 100, 0, kAny, false},
+      {"bytes */*", 0, kAny, kAny, false},
+      {"", 0, kAny, kAny, false},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::string(c.value ? c.value : "(none)") + " total " + std::to_string(c.total));
+    std::string headers = "HTTP/1.1 206 Partial Content\r\n";
+    if (c.value != nullptr) headers += std::string("Content-Range: ") + c.value + "\r\n";
+    EXPECT_EQ(c.expected, URLProcessor::CheckRangeInResponseHeaders(headers, c.total, c.begin,
+                                                                    c.end));
+  }
+  // The last Content-Range is the final answer's (after interim blocks).
+  EXPECT_TRUE(URLProcessor::CheckRangeInResponseHeaders(
+      "Content-Range: bytes 0-1/5\r\n\r\nContent-Range: bytes 2-3/5\r\n", 5, 2, 3));
+}
+
+TEST(RequestInterfaceTest, ReadAllToStopsAtItsLimit) {
+  struct Case {
+    size_t body, piece;
+    int64_t claimed;  // -1: no length announced
+    size_t limit;
+    InputStream::Result result;
+  } const kCases[] = {
+      {100, 7, -1, 100, InputStream::kEnd},
+      {101, 7, -1, 100, InputStream::kTooLarge},
+      {5000, 4096, -1, 4096, InputStream::kTooLarge},
+      {0, 1, -1, 0, InputStream::kEnd},
+      {1, 1, -1, 0, InputStream::kTooLarge},
+      // A peer's claim alone refuses the body, and nothing is allocated for it.
+      {3, 3, 1'000'000'000'000, InputStream::kDefaultReadLimit, InputStream::kTooLarge},
+      {3, 3, 101, 100, InputStream::kTooLarge},
+      {3, 3, 100, 100, InputStream::kEnd},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::to_string(c.body) + " bytes, limit " + std::to_string(c.limit));
+    FakeStream stream(std::string(c.body, 'x'), c.piece, false);
+    stream.Claim(c.claimed);
+    LogWatch watch;
+    std::string out = "kept";
+    EXPECT_EQ(c.result, stream.ReadAllTo(&out, 16, c.limit));
+    if (c.result == InputStream::kTooLarge) {
+      EXPECT_EQ("kept", out);
+      EXPECT_LT(out.capacity(), 4096u + c.body);
+      EXPECT_EQ(1u, watch.fails());
+      EXPECT_TRUE(watch.Contains("Refused an answer over " + std::to_string(c.limit) + " bytes"));
+    } else {
+      EXPECT_EQ("kept" + std::string(c.body, 'x'), out);
+      EXPECT_EQ(0u, watch.fails());
+    }
+  }
+}
+
+TEST(RequestInterfaceTest, TreesTooLongOrTooDeepAreRefusedOnce) {
+  const auto nested = [](const char* open, const char* close, int depth) {
+    std::string text;
+    for (int i = 0; i < depth; ++i) text += open;
+    for (int i = 0; i < depth; ++i) text += close;
+    return text;
+  };
+  const int kMax = utils::kMaxNestingDepth;
+  struct Case {
+    bool json;
+    std::string text;
+    bool parses;
+  } const kCases[] = {
+      {true, nested("[", "]", kMax), true},
+      {true, nested("[", "]", kMax + 1), false},
+      {true, "{\"a\":" + nested("[", "]", kMax - 1) + "}", true},
+      // Brackets in strings and behind escapes do not nest.
+      {true, "[\"" + std::string(1000, '[') + "\\\"\"]", true},
+      {true, "[\"\\\\\"" + nested("[", "]", kMax) + "]", false},
+      {false, nested("<a>", "</a>", kMax), true},
+      {false, nested("<a>", "</a>", kMax + 1), false},
+      {false, nested("<a x=\"/>\">", "</a>", kMax + 1), false},
+      {false, "<r>" + std::string(1000, 'x') + "<e/><e/>" + nested("<a/>", "", 200) + "</r>", true},
+      // Comments, CDATA, declarations and quoted values hold no elements.
+      {false, "<r><!--" + nested("<a>", "", 100) + "--><![CDATA[" + nested("<a>", "", 100) +
+                  "]]><?pi " + nested("<a>", "", 100) + "?><e v='>'/></r>",
+       true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.text.substr(0, 80));
+    LogWatch watch;
+    if (c.json) {
+      utils::json::json_tree tree;
+      EXPECT_EQ(c.parses, utils::json::Parse(c.text, &tree));
+    } else {
+      utils::xml::xml_tree tree;
+      EXPECT_EQ(c.parses, utils::xml::Parse(c.text, &tree));
+    }
+    EXPECT_EQ(c.parses ? 0u : 1u, watch.fails()) << watch.Text();
+  }
+  LogWatch watch;
+  utils::json::json_tree tree;
+  FakeStream deep(nested("[", "]", 1000), 100, false);
+  std::string raw;
+  EXPECT_FALSE(utils::json::ReadAndParse(&deep, &tree, &raw));
+  EXPECT_TRUE(watch.Contains("nested deeper than 64 levels"));
+  FakeStream too_long("[\"" + std::string(2000, 'x') + "\"]", 500, false);
+  EXPECT_FALSE(utils::json::ReadAndParse(&too_long, &tree, &raw, 1000));
+  EXPECT_TRUE(raw.empty());
+  utils::xml::xml_tree xml;
+  FakeStream xml_long("<a>" + std::string(2000, 'x') + "</a>", 500, false);
+  EXPECT_FALSE(utils::xml::ReadAndParse(&xml_long, &xml, nullptr, 1000));
+  EXPECT_EQ(3u, watch.fails()) << watch.Text();
+  // A logged body is capped.
+  FakeStream junk(std::string(100000, '!'), 4096, false);
+  LogWatch capped;
+  EXPECT_FALSE(utils::json::ReadAndParse(&junk, &tree, nullptr));
+  EXPECT_TRUE(capped.Contains("... (100000 bytes)")) << capped.Text().substr(0, 200);
+  EXPECT_LT(capped.Text().size(), 10000u);
 }
 
 TEST(RequestInterfaceTest, DispatcherUrls) {

@@ -94,12 +94,21 @@ class CountingPlatform : public Platform {
   bool SetCurrentThreadName(const std::string&) override { return false; }
   bool SetThreadName(std::thread&, const std::string&, uint64_t*) override { return false; }
   void WriteDebuggerOutput(std::string_view) override {}
+  FILE* OpenOwnerOnlyFile(const std::string&, bool) override { return nullptr; }
   std::string ErrorText(int) override { return "fake"; }
   bool GetSystemCaBundle(std::string*) override { return false; }
   bool GetSystemProxyConfig(std::string*, std::string*) override { return false; }
   std::FILE* OpenForReading(const std::string&, uint64_t*, int* error) override {
     *error = ENOENT;
     return nullptr;
+  }
+  bool ProtectSecret(const std::string&, std::string*, std::string* error) override {
+    *error = "fake";
+    return false;
+  }
+  bool UnprotectSecret(const std::string&, std::string*, std::string* error) override {
+    *error = "fake";
+    return false;
   }
 };
 
