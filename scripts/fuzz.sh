@@ -9,7 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 targets=${FUZZ_TARGETS:-"hash_deserialize_fuzz hash_hex_fuzz json_tree_fuzz xml_tree_fuzz \
-  dispatcher_answer_fuzz content_range_fuzz log_file_reader_fuzz token_decrypt_fuzz"}
+  dispatcher_answer_fuzz content_range_fuzz log_file_reader_fuzz token_decrypt_fuzz \
+  credential_variant_fuzz"}
 scripts/setup.sh
 CC=clang CXX=clang++ NINJA_TARGETS="$targets" scripts/build.sh build-fuzz \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVO_SANITIZE=address,undefined -DKORVO_BUILD_FUZZ=ON \

@@ -18,6 +18,8 @@ packages=(
   # The Secret Service that keeps the key of secrets at rest, tested in a
   # private session bus.
   libsecret-1-0 gnome-keyring dbus
+  # The WebDAV server the credentials' server probe is tested against.
+  rclone
 )
 
 missing=()
@@ -33,4 +35,13 @@ if ((${#missing[@]})); then
   export DEBIAN_FRONTEND=noninteractive
   $sudo apt-get update -qq >/dev/null
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# moto (an S3 server that checks signatures) and botocore (an independent
+# SigV4 signer) come with this machine image's Python; the registries these
+# machines reach do not offer them, so they are checked, never installed.
+if ! python3 -c 'import moto, boto3, botocore' 2>/dev/null; then
+  echo "setup: python3 ($(command -v python3)) lacks moto, boto3 or botocore;" \
+       "the S3 signing tests need the machine image's Python" >&2
+  exit 1
 fi
