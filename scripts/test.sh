@@ -28,11 +28,11 @@ scripts/build.sh build-asan "${sanitizer_build[@]}" -DKORVO_SANITIZE=address,und
 echo "== threaded tests under thread sanitizer"
 # Set for the build too: listing the tests runs the instrumented binary.
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
-NINJA_TARGETS="infra_test hash_test services_test net_test metrics_test" scripts/build.sh build-tsan "${sanitizer_build[@]}" \
+NINJA_TARGETS="infra_test hash_test services_test net_test metrics_test auth_test settings_test" scripts/build.sh build-tsan "${sanitizer_build[@]}" \
   -DKORVO_SANITIZE=thread -DKORVO_BUILD_BENCH=OFF
 # The executables' labels pick the threaded tests; ctest adds the fixtures
 # they require.
-(cd build-tsan && ctest -j"$jobs" --output-on-failure --timeout 900 -L 'infra_test|hash_test|services_test|net_test|metrics_test')
+(cd build-tsan && ctest -j"$jobs" --output-on-failure --timeout 900 -L 'infra_test|hash_test|services_test|net_test|metrics_test|auth_test|settings_test')
 
 echo "== fuzz targets, briefly"
 scripts/fuzz.sh 15

@@ -10,6 +10,7 @@ namespace korvo {
 int RunLogcat(const std::vector<std::string>& args);
 int RunHash(const std::vector<std::string>& args);
 int RunHttp(const std::vector<std::string>& args);
+int RunAccount(const std::vector<std::string>& args);
 
 }  // namespace korvo
 

@@ -37,6 +37,14 @@ const Command kCommands[] = {
      "                             --proxy-mode none|system|manual, --proxy-type http|socks4|socks5,\n"
      "                             --proxy HOST:PORT, --proxy-user U, --proxy-password P, --ca-file PEM",
      &korvo::RunHttp},
+    {"account", "account add s3 NAME ...",
+     "keep an account in the program's settings; the secret comes from standard input\n"
+     "  account add webdav NAME --server URL [--fallback URL] --login LOGIN\n"
+     "  account list\n"
+     "  account remove NAME\n"
+     "                             add s3 NAME --endpoint HOST[:PORT] --bucket BUCKET --region REGION\n"
+     "                             --access-key ID [--service generic|amazon|skiff] [--root PATH]",
+     &korvo::RunAccount},
 };
 
 void PrintHelp(FILE* out) {

@@ -103,8 +103,8 @@ bool AuthCookieWebDAVBase::IsSameAccount(const AuthCookie& other) const {
   return same != nullptr && same->login_ == login_;
 }
 
-void AuthCookieWebDAVBase::UpdateServerURL(std::shared_ptr<URLProcessor> processor) {
-  if (!processor) return;
+bool AuthCookieWebDAVBase::UpdateServerURL(std::shared_ptr<URLProcessor> processor) {
+  if (!processor) return false;
   const auto* credential = dynamic_cast<const AuthCookieWebDAVBase*>(processor->GetAuthInfo());
   if (credential == nullptr) credential = this;
   std::string main = credential->GetMainServer();
@@ -113,9 +113,14 @@ void AuthCookieWebDAVBase::UpdateServerURL(std::shared_ptr<URLProcessor> process
   // last: that one is its main server, rather than none.
   if (main.empty()) main = credential->GetServer();
   std::string chosen = main;
-  if (!Probe(processor.get(), main) && Probe(processor.get(), additional)) chosen = additional;
+  bool answered = Probe(processor.get(), main);
+  if (!answered && Probe(processor.get(), additional)) {
+    chosen = additional;
+    answered = true;
+  }
   CookieLock lock(&mutex_);
   server_ = chosen;
+  return answered;
 }
 
 std::string AuthCookieWebDAVBase::GetLogin() const {

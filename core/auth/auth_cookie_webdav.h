@@ -40,7 +40,8 @@ class KORVO_EXPORT AuthCookieWebDAVBase : public AuthCookie {
   // Chooses the server: the main one when a PROPFIND ("Depth: 0") through
   // |processor| (whose credential should be this one) succeeds, else the
   // fallback when it does, else the main one anyway. Blocks for the probes.
-  void UpdateServerURL(std::shared_ptr<URLProcessor> processor);
+  // True when the chosen server answered.
+  bool UpdateServerURL(std::shared_ptr<URLProcessor> processor);
 
   std::string GetLogin() const;
   std::string GetServer() const;
