@@ -61,15 +61,17 @@ int CurlTrace(CURL*, curl_infotype type, char* data, size_t size, void* hide) {
   const std::string_view text(data, size);
   switch (type) {
     case CURLINFO_TEXT:
-      KLOG(Info) << "[CURL_VERBOSE] CURL: == Info: " << text;
+      // The engine's own notes may name a URL or a proxy with its userinfo.
+      KLOG(Info) << "[CURL_VERBOSE] CURL: == Info: " << log_masking::MaskUrls(text);
       break;
     case CURLINFO_HEADER_IN:
       KLOG(Info) << "[CURL_VERBOSE] <= Recv header\nCURL: " << log_masking::MaskSecretHeaders(text);
       break;
     case CURLINFO_HEADER_OUT:
       KLOG(Info) << "[CURL_VERBOSE] => Send header\nCURL: "
-                 << (*static_cast<bool*>(hide) ? HideRequestLineTokens(log_masking::MaskSecretHeaders(text))
-                                               : log_masking::MaskSecretHeaders(text));
+                 << (*static_cast<bool*>(hide)
+                         ? HideRequestLineTokens(log_masking::MaskSecretHeaders(text))
+                         : log_masking::MaskSecretHeaders(text));
       break;
     case CURLINFO_DATA_IN:
       KLOG(Info) << "[CURL_VERBOSE] <= Recv data  " << size << "bytes";
