@@ -34,9 +34,11 @@ void UseFixedKeyFile() {
       fs::permissions(key, fs::perms::owner_read | fs::perms::owner_write,
                       fs::perm_options::replace);
     }
-    static std::unique_ptr<Platform> platform =
-        Platform::NewForTesting(data_home.string(), Platform::SecretKeySource::kKeyFile);
-    Platform::SetDefaultForTesting(platform.get());
+    // Never destroyed: the log writer thread still asks the platform for
+    // files while static destructors run at exit.
+    Platform* platform =
+        Platform::NewForTesting(data_home.string(), Platform::SecretKeySource::kKeyFile).release();
+    Platform::SetDefaultForTesting(platform);
     return true;
   }();
   (void)done;
