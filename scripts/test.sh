@@ -35,4 +35,4 @@ NINJA_TARGETS="infra_test hash_test services_test net_test metrics_test auth_tes
 (cd build-tsan && ctest -j"$jobs" --output-on-failure --timeout 900 -L 'infra_test|hash_test|services_test|net_test|metrics_test|auth_test|settings_test')
 
 echo "== fuzz targets, briefly"
-scripts/fuzz.sh 15
+scripts/fuzz.sh 10
