@@ -137,8 +137,8 @@ bool ApplyNetworkSettings(void* handle) {
     }
     case NetworkSettings::kNoProxy:
     default:
-      return Set(easy, CURLOPT_PROXY, "", "no proxy") &&
-             Set(easy, CURLOPT_NOPROXY, "", "proxy exceptions list");
+      // No proxy at all: there is no exception list to keep out.
+      return Set(easy, CURLOPT_PROXY, "", "no proxy");
   }
 }
 
