@@ -8,6 +8,8 @@
 #include <atomic>
 #include <mutex>
 
+#include "core/infra/logger.h"
+
 namespace net_internal {
 
 // Never destroyed: requests may still run while static destructors do.
@@ -22,6 +24,16 @@ struct EngineState {
 };
 
 EngineState& Engine();
+
+// Sets an option the exchange must not run without; false (logged) when the
+// engine refuses it.
+template <class Value>
+bool RequireOption(CURL* easy, CURLoption option, Value value, const char* name) {
+  const CURLcode code = curl_easy_setopt(easy, option, value);
+  if (code == CURLE_OK) return true;
+  KLOG(Fail) << "Failed to set " << name << ": " << curl_easy_strerror(code) << ".";
+  return false;
+}
 
 }  // namespace net_internal
 

@@ -117,8 +117,10 @@ bool IsSecretParameter(std::string_view name) {
   for (const char* secret : kNames) {
     if (IEquals(name, secret)) return true;
   }
-  return IContains(name, "token");
+  return HoldsToken(name);
 }
+
+bool HoldsToken(std::string_view text) { return IContains(text, "token"); }
 
 std::string MaskUrls(std::string_view text) {
   const std::string stripped = StripUserinfo(text);

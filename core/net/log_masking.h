@@ -23,6 +23,9 @@ std::string StripUserinfo(std::string_view text);
 // holding "token". Case-insensitive.
 bool IsSecretParameter(std::string_view name);
 
+// Whether |text| holds "token" in any case.
+bool HoldsToken(std::string_view text);
+
 // Every URL in |text| without userinfo and with the values of secret query
 // parameters replaced by kMasked.
 std::string MaskUrls(std::string_view text);

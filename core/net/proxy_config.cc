@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "core/infra/logger.h"
+#include "core/net/engine_state.h"
 #include "core/net/log_masking.h"
 #include "core/net/network_settings.h"
 #include "core/net/url_processor_impl.h"
@@ -52,20 +53,6 @@ void RefreshSystemProxyLocked() {
   state.bypass = std::move(chosen.bypass);
 }
 
-bool Set(CURL* easy, CURLoption option, const char* value, const char* what) {
-  const CURLcode code = curl_easy_setopt(easy, option, value);
-  if (code == CURLE_OK) return true;
-  KLOG(Fail) << "Failed to set " << what << ": " << curl_easy_strerror(code);
-  return false;
-}
-
-bool Set(CURL* easy, CURLoption option, long value, const char* what) {
-  const CURLcode code = curl_easy_setopt(easy, option, value);
-  if (code == CURLE_OK) return true;
-  KLOG(Fail) << "Failed to set " << what << ": " << curl_easy_strerror(code);
-  return false;
-}
-
 }  // namespace
 
 namespace net_internal {
@@ -109,9 +96,9 @@ bool ApplyNetworkSettings(void* handle) {
       RefreshSystemProxyLocked();
       // Direct when the system names no proxy: libcurl is not left to read
       // the environment on its own.
-      if (!Set(easy, CURLOPT_PROXY, state.proxy.c_str(), "system proxy")) return false;
+      if (!net_internal::RequireOption(easy, CURLOPT_PROXY, state.proxy.c_str(), "system proxy")) return false;
       if (!state.bypass.empty() &&
-          !Set(easy, CURLOPT_NOPROXY, state.bypass.c_str(), "system proxy exceptions list")) {
+          !net_internal::RequireOption(easy, CURLOPT_NOPROXY, state.bypass.c_str(), "system proxy exceptions list")) {
         return false;
       }
       return true;
@@ -120,16 +107,16 @@ bool ApplyNetworkSettings(void* handle) {
       long type = CURLPROXY_HTTP;
       if (settings.type == NetworkSettings::kSocks4) type = CURLPROXY_SOCKS4;
       if (settings.type == NetworkSettings::kSocks5) type = CURLPROXY_SOCKS5_HOSTNAME;
-      if (!Set(easy, CURLOPT_PROXYTYPE, type, "proxy type") ||
-          !Set(easy, CURLOPT_PROXY, settings.host.c_str(), "proxy") ||
-          !Set(easy, CURLOPT_PROXYPORT, static_cast<long>(settings.port), "proxy port") ||
+      if (!net_internal::RequireOption(easy, CURLOPT_PROXYTYPE, type, "proxy type") ||
+          !net_internal::RequireOption(easy, CURLOPT_PROXY, settings.host.c_str(), "proxy") ||
+          !net_internal::RequireOption(easy, CURLOPT_PROXYPORT, static_cast<long>(settings.port), "proxy port") ||
           // The chosen proxy for every host, whatever NO_PROXY says.
-          !Set(easy, CURLOPT_NOPROXY, "", "proxy exceptions list")) {
+          !net_internal::RequireOption(easy, CURLOPT_NOPROXY, "", "proxy exceptions list")) {
         return false;
       }
       if (settings.auth && settings.type != NetworkSettings::kSocks4) {
         const std::string credentials = settings.user + ":" + settings.password;
-        if (!Set(easy, CURLOPT_PROXYUSERPWD, credentials.c_str(), "proxy credentials")) {
+        if (!net_internal::RequireOption(easy, CURLOPT_PROXYUSERPWD, credentials.c_str(), "proxy credentials")) {
           return false;
         }
       }
@@ -138,7 +125,7 @@ bool ApplyNetworkSettings(void* handle) {
     case NetworkSettings::kNoProxy:
     default:
       // No proxy at all: there is no exception list to keep out.
-      return Set(easy, CURLOPT_PROXY, "", "no proxy");
+      return net_internal::RequireOption(easy, CURLOPT_PROXY, "", "no proxy");
   }
 }
 

@@ -37,14 +37,6 @@ const std::set<int>& TlsFailures() {
   return kCodes;
 }
 
-// Whether |text| holds "token" in any case.
-bool HoldsToken(std::string_view text) {
-  for (size_t i = 0; i + 5 <= text.size(); ++i) {
-    if (IBeginsWithASCII(text.substr(i), "token")) return true;
-  }
-  return false;
-}
-
 // With hiding on, the request line's query goes the way of logged URLs.
 std::string HideRequestLineTokens(std::string text) {
   const size_t line_end = text.find('\n');
@@ -52,7 +44,7 @@ std::string HideRequestLineTokens(std::string text) {
   if (question == std::string::npos || question > line_end) return text;
   const size_t version = text.rfind(" HTTP/", line_end);
   if (version == std::string::npos || version < question) return text;
-  if (!HoldsToken(std::string_view(text).substr(question, version - question))) return text;
+  if (!log_masking::HoldsToken(std::string_view(text).substr(question, version - question))) return text;
   text.replace(question + 1, version - question - 1, "<hidden get parameters>");
   return text;
 }
@@ -314,26 +306,12 @@ void URLProcessorImpl::ResetCallbacks() { SetProgress(nullptr); }
 std::string URLProcessorImpl::FilterOutTokensFromURL(const std::string& url) const {
   if (hide_tokens_) {
     const size_t question = url.find('?');
-    if (question != std::string::npos && HoldsToken(std::string_view(url).substr(question))) {
+    if (question != std::string::npos && log_masking::HoldsToken(std::string_view(url).substr(question))) {
       return log_masking::StripUserinfo(url.substr(0, question + 1)) + "<hidden get parameters>";
     }
   }
   return log_masking::MaskUrls(url);
 }
-
-namespace {
-
-// Sets an option the exchange must not run without; false (logged) when the
-// engine refuses it.
-template <class Value>
-bool Require(CURL* easy, CURLoption option, Value value, const char* name) {
-  const CURLcode code = curl_easy_setopt(easy, option, value);
-  if (code == CURLE_OK) return true;
-  KLOG(Fail) << "Failed to set " << name << ": " << curl_easy_strerror(code) << ".";
-  return false;
-}
-
-}  // namespace
 
 void URLProcessorImpl::ReleaseRequestResources() {
   if (headers_list_ != nullptr) {
@@ -365,9 +343,9 @@ bool URLProcessorImpl::InitCurl(const DispatcherUrl& url, bool use_auth, const c
   redirects_ = 0;
   redirect_pending_ = false;
   current_status_ = 0;
-  if (!Require(easy, CURLOPT_NOSIGNAL, 1L, "no signals")) return false;
+  if (!net_internal::RequireOption(easy, CURLOPT_NOSIGNAL, 1L, "no signals")) return false;
   CURLSH* share = net_internal::Engine().share;
-  if (share != nullptr && !Require(easy, CURLOPT_SHARE, share, "shared handle")) return false;
+  if (share != nullptr && !net_internal::RequireOption(easy, CURLOPT_SHARE, share, "shared handle")) return false;
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(timeout_seconds_));
   // Receive and send in pieces as large as a caller's usual buffer: fewer
   // passes of the engine per megabyte.
@@ -376,9 +354,9 @@ bool URLProcessorImpl::InitCurl(const DispatcherUrl& url, bool use_auth, const c
   // Only what the verbs speak: a URL from a service's answer can name no
   // other protocol (file:, ftp:...). Redirects are followed by the pump, not
   // by the engine (see FollowRedirect).
-  if (!Require(easy, CURLOPT_PROTOCOLS_STR, "http,https,smtp,smtps", "allowed protocols") ||
-      !Require(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https", "redirect protocols") ||
-      !Require(easy, CURLOPT_FOLLOWLOCATION, 0L, "no automatic redirects")) {
+  if (!net_internal::RequireOption(easy, CURLOPT_PROTOCOLS_STR, "http,https,smtp,smtps", "allowed protocols") ||
+      !net_internal::RequireOption(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https", "redirect protocols") ||
+      !net_internal::RequireOption(easy, CURLOPT_FOLLOWLOCATION, 0L, "no automatic redirects")) {
     return false;
   }
 
@@ -428,7 +406,7 @@ bool URLProcessorImpl::InitCurl(const DispatcherUrl& url, bool use_auth, const c
       add_header(line, "Failed to add auth header.", true);
     }
   }
-  if (!Require(easy, CURLOPT_URL, request_url.c_str(), "URL")) return false;
+  if (!net_internal::RequireOption(easy, CURLOPT_URL, request_url.c_str(), "URL")) return false;
   // A body that went out through Write cannot be sent again: only requests
   // without one follow redirects.
   follow_redirects_ = follow_redirects && std::strcmp(method, "GET") == 0;
@@ -439,19 +417,19 @@ bool URLProcessorImpl::InitCurl(const DispatcherUrl& url, bool use_auth, const c
     default: break;
   }
   if (net_internal::Engine().verify_disabled.load() || !verify_ssl) {
-    if (!Require(easy, CURLOPT_SSL_VERIFYPEER, 0L, "peer verification") ||
-        !Require(easy, CURLOPT_SSL_VERIFYHOST, 0L, "host verification")) {
+    if (!net_internal::RequireOption(easy, CURLOPT_SSL_VERIFYPEER, 0L, "peer verification") ||
+        !net_internal::RequireOption(easy, CURLOPT_SSL_VERIFYHOST, 0L, "host verification")) {
       return false;
     }
-  } else if (!Require(easy, CURLOPT_SSL_VERIFYPEER, 1L, "peer verification") ||
-             !Require(easy, CURLOPT_SSL_VERIFYHOST, 2L, "host verification") ||
-             !Require(easy, CURLOPT_SSL_CTX_FUNCTION, &CurlCallbacks::SslContext,
+  } else if (!net_internal::RequireOption(easy, CURLOPT_SSL_VERIFYPEER, 1L, "peer verification") ||
+             !net_internal::RequireOption(easy, CURLOPT_SSL_VERIFYHOST, 2L, "host verification") ||
+             !net_internal::RequireOption(easy, CURLOPT_SSL_CTX_FUNCTION, &CurlCallbacks::SslContext,
                       "TLS context callback") ||
-             !Require(easy, CURLOPT_SSL_CTX_DATA, static_cast<void*>(this), "TLS context data") ||
+             !net_internal::RequireOption(easy, CURLOPT_SSL_CTX_DATA, static_cast<void*>(this), "TLS context data") ||
              // The trust store replaces the engine's CA file in every TLS
              // context.
-             !Require(easy, CURLOPT_CAINFO, static_cast<const char*>(nullptr), "CA file") ||
-             !Require(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr), "CA path")) {
+             !net_internal::RequireOption(easy, CURLOPT_CAINFO, static_cast<const char*>(nullptr), "CA file") ||
+             !net_internal::RequireOption(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr), "CA path")) {
     return false;
   }
   if (verbose_) {
@@ -469,13 +447,13 @@ bool URLProcessorImpl::InitCurl(const DispatcherUrl& url, bool use_auth, const c
   }
   if (response_headers_ != nullptr) response_headers_->clear();
   // Always: it is where the pump learns that an answer is a redirect.
-  if (!Require(easy, CURLOPT_HEADERFUNCTION, &CurlCallbacks::ReceiveHeader, "header callback") ||
-      !Require(easy, CURLOPT_HEADERDATA, static_cast<void*>(this), "header data") ||
+  if (!net_internal::RequireOption(easy, CURLOPT_HEADERFUNCTION, &CurlCallbacks::ReceiveHeader, "header callback") ||
+      !net_internal::RequireOption(easy, CURLOPT_HEADERDATA, static_cast<void*>(this), "header data") ||
       // Progress is always watched: it is where a stop ends a connect or a
       // handshake.
-      !Require(easy, CURLOPT_NOPROGRESS, 0L, "progress") ||
-      !Require(easy, CURLOPT_XFERINFOFUNCTION, &CurlCallbacks::XferInfo, "progress callback") ||
-      !Require(easy, CURLOPT_XFERINFODATA, static_cast<void*>(this), "progress data")) {
+      !net_internal::RequireOption(easy, CURLOPT_NOPROGRESS, 0L, "progress") ||
+      !net_internal::RequireOption(easy, CURLOPT_XFERINFOFUNCTION, &CurlCallbacks::XferInfo, "progress callback") ||
+      !net_internal::RequireOption(easy, CURLOPT_XFERINFODATA, static_cast<void*>(this), "progress data")) {
     return false;
   }
   reply_ = nullptr;
@@ -490,7 +468,7 @@ bool URLProcessorImpl::InitCurl(const DispatcherUrl& url, bool use_auth, const c
   if (no_content_type_header_) add_header("Content-Type:", "Failed to add header.", false);
   if (!lists_ok) return false;
   if (headers_list_ != nullptr &&
-      !Require(easy, CURLOPT_HTTPHEADER, headers_list_, "request headers")) {
+      !net_internal::RequireOption(easy, CURLOPT_HTTPHEADER, headers_list_, "request headers")) {
     return false;
   }
   return net_internal::ApplyNetworkSettings(easy);
